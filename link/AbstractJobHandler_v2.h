@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+
+// A job on the protocol thread: it claims command ids, receives the responses
+// to them and asks the protocol handler to send requests. The protocol
+// handler is its parent.
+class AbstractJobHandler_v2 : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    // The command ids whose responses this job wants. Claimed ids with nothing
+    // to do are legitimate: they keep those responses from being reported as unknown.
+    virtual QList<quint16> commands() const = 0;
+
+public Q_SLOTS:
+    // One response frame; command is the id without the response bit.
+    virtual void onQlpPacket(quint16 command, quint16 stateCode, quint16 ackCode, QByteArray cmdData) = 0;
+
+Q_SIGNALS:
+    void sendQlpCommand(quint16 command, QByteArray cmdData);
+};

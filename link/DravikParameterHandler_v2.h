@@ -1,0 +1,59 @@
+#pragma once
+
+#include "AbstractJobHandler_v2.h"
+#include "AbstractParameterContainer.h"
+
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QSharedPointer>
+
+class PdQlp_v2;
+
+// The job that keeps the device parameter container and the detector in
+// step. A pending parameter is written with its set command (its whole
+// command instance, the unchanged members from their current values), the
+// acknowledge is checked, the instance is read back with the get command and
+// the values are confirmed into the container, or the parameters are failed.
+//
+// There is no time-out here: a request without an answer leaves its
+// parameters pending until the next change, read or disconnect.
+class DravikParameterHandler_v2 : public AbstractJobHandler_v2
+{
+    Q_OBJECT
+
+public:
+    DravikParameterHandler_v2(const QSharedPointer<AbstractParameterContainer> &deviceParameters,
+                              QObject *parent = nullptr);
+
+    QList<quint16> commands() const override;
+
+    // Reads one parameter's command instance from the detector.
+    void requestParameter(int parameterId);
+    // Reads several: one get per command instance, in list order.
+    void requestParameter(const QList<int> &parameterIds);
+    // Writes pending parameters: one set per command instance, ordered by set
+    // command and instance; failures are confirmed as such at once.
+    void changeParameterIntern(const QList<int> &parameterIds);
+
+    PdQlp_v2 *pdQlp() const { return m_pdQlp; }
+
+public Q_SLOTS:
+    void onQlpPacket(quint16 command, quint16 stateCode, quint16 ackCode, QByteArray cmdData) override;
+
+private Q_SLOTS:
+    void onDeviceParameterStatusChanged(QHash<int, int> changes);
+
+private:
+    using InstanceKey = QPair<quint16, quint8>; // (command, first index)
+
+    // The first id of each distinct command instance in the given direction,
+    // in list order; ids without a translation are dropped.
+    QList<int> groupRepresentatives(const QList<int> &parameterIds, bool set,
+                                    QHash<InstanceKey, QList<int>> *members = nullptr) const;
+    void fail(int parameterId);
+    QString names(const QList<int> &parameterIds, const QString &separator) const;
+
+    PdQlp_v2 *m_pdQlp = nullptr;
+    QSharedPointer<AbstractParameterContainer> m_deviceParameters;
+};

@@ -1,0 +1,197 @@
+#include "DravikProtocolHandler_v2.h"
+
+#include "AbstractJobHandler_v2.h"
+#include "DravikParameterHandler_v2.h"
+#include "QlpCodec.h"
+#include "QlpConverter_v2.h"
+#include "QxtLogger.h"
+
+#include <QThread>
+
+namespace {
+const char *const kTag = "[DRAVIK.PH]:";
+
+// Firmware update states that matter to the alive supervision.
+enum FirmwareState {
+    FirmwareTransferStarted = 0,
+    FirmwareTransferFailed = 3,
+    FirmwareWritingSuccessful = 6,
+    FirmwareWritingFailed = 7
+};
+}
+
+DravikProtocolHandler_v2::DravikProtocolHandler_v2(const QSharedPointer<AbstractParameterContainer> &userParameters,
+                                                   const QSharedPointer<AbstractParameterContainer> &deviceParameters,
+                                                   QObject *parent)
+    : DravikAbstractProtocolHandler_v2(userParameters, parent)
+    , m_converter(new QlpConverter_v2(false))
+    , m_deviceParameters(deviceParameters)
+{
+    // The converter is created without a parent; it follows the handler
+    // to the protocol thread only as a child.
+    m_converter->setParent(this);
+}
+
+DravikProtocolHandler_v2::~DravikProtocolHandler_v2() = default;
+
+QThread *DravikProtocolHandler_v2::moveToProtocolThread(QObject *threadParent)
+{
+    auto *thread = new QThread(threadParent);
+    thread->setObjectName(QLatin1String(kThreadName));
+    moveToThread(thread);
+    connect(thread, &QThread::finished, this, &QObject::deleteLater);
+    return thread;
+}
+
+void DravikProtocolHandler_v2::init()
+{
+    QxtLogger *log = QxtLogger::getInstance();
+
+    m_parameterHandler = new DravikParameterHandler_v2(m_deviceParameters);
+    adopt(m_parameterHandler);
+
+    initCommandHandler(m_fileTransferHandler);
+    initCommandHandler(m_logFileReader);
+
+    if (m_measurementHandler) {
+        initCommandHandler(m_measurementHandler);
+    } else {
+        log->error(kTag, Q_FUNC_INFO, "unable to create measurement handler");
+    }
+
+    initCommandHandler(m_parameterHandler);
+
+    if (m_firmwareUpdateHandler) {
+        initCommandHandler(m_firmwareUpdateHandler);
+    } else {
+        log->error(kTag, Q_FUNC_INFO, "unable to create firmware update handler");
+    }
+
+    connect(m_converter, &QlpConverter_v2::frameToTransmit, this, &DravikProtocolHandler_v2::onFrameToSend);
+    connect(m_converter, &QlpConverter_v2::receivedResponse, this, &DravikProtocolHandler_v2::onReceivedResponse);
+    // A new connection starts with a clean receive state: a frame cut off by
+    // the last disconnect must not swallow the first bytes of the next link.
+    connect(this, &DravikAbstractProtocolHandler_v2::connectionChanged, this,
+            &DravikProtocolHandler_v2::onConnectionChanged);
+}
+
+void DravikProtocolHandler_v2::adopt(QObject *job)
+{
+    // A parent in another thread is refused by Qt, so the job follows this
+    // handler's thread first.
+    if (job->thread() != thread())
+        job->moveToThread(thread());
+    job->setParent(this);
+}
+
+void DravikProtocolHandler_v2::initCommandHandler(AbstractJobHandler_v2 *handler)
+{
+    QxtLogger *log = QxtLogger::getInstance();
+    if (!handler) {
+        log->error(kTag, Q_FUNC_INFO, "invalid handler given");
+        return;
+    }
+    const QList<quint16> ids = handler->commands();
+    if (ids.isEmpty()) {
+        log->error(kTag, Q_FUNC_INFO, "command handler without any command");
+        return;
+    }
+    connect(handler, &AbstractJobHandler_v2::sendQlpCommand, this, &DravikProtocolHandler_v2::onSendQlpCommand,
+            Qt::UniqueConnection);
+    for (quint16 id : ids)
+        m_handlers.insert(id, handler);
+}
+
+void DravikProtocolHandler_v2::onReceivedResponse(quint16 cmdGroup, quint16 command, quint16 stateCode,
+                                                  quint16 ackCode, QByteArray cmdData)
+{
+    const quint16 key = quint16(((cmdGroup & 0x7F) << 8) | command);
+    AbstractJobHandler_v2 *handler = m_handlers.value(key);
+    if (handler) {
+        handler->onQlpPacket(key, stateCode, ackCode, cmdData);
+        return;
+    }
+    QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "unknown command", QString::number(key, 16));
+}
+
+void DravikProtocolHandler_v2::onSendQlpCommand(quint16 command, QByteArray cmdData)
+{
+    // A job hears of success only through the response.
+    transmitCommand(command, cmdData);
+}
+
+void DravikProtocolHandler_v2::onConnectionChanged(bool open)
+{
+    if (open)
+        m_converter->resetReceiveState();
+}
+
+void DravikProtocolHandler_v2::onFirmwareUpdateState(int state, double, QString)
+{
+    switch (state) {
+    case FirmwareTransferStarted:
+        pauseAliveSupervision(true);
+        break;
+    case FirmwareTransferFailed:
+    case FirmwareWritingSuccessful:
+    case FirmwareWritingFailed:
+        pauseAliveSupervision(false);
+        break;
+    default:
+        break;
+    }
+}
+
+void DravikProtocolHandler_v2::requestParameter(QList<int> parameterIds)
+{
+    if (m_parameterHandler)
+        m_parameterHandler->requestParameter(parameterIds);
+}
+
+void DravikProtocolHandler_v2::requestParameter(int parameterId)
+{
+    if (m_parameterHandler)
+        m_parameterHandler->requestParameter(parameterId);
+}
+
+void DravikProtocolHandler_v2::processMeasurementCommandIntern(MeasurementCommands command, int data)
+{
+    // Transfers are too frequent to log each one.
+    if (command == StartMeasurement || command == StopMeasurement || command == DiscardData)
+        QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, int(command));
+    // Every command goes on to the measurement job, which sends it.
+    Q_UNUSED(data)
+}
+
+void DravikProtocolHandler_v2::readLogFileIntern(QString filename)
+{
+    Q_UNUSED(filename)
+    if (!m_logFileReader)
+        QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "no log file reader, reading not possible.");
+}
+
+void DravikProtocolHandler_v2::processValidChannels(QList<int> channels)
+{
+    Q_UNUSED(channels)
+}
+
+bool DravikProtocolHandler_v2::processReceivedData(QByteArray data)
+{
+    const int result = m_converter->receiveData(data);
+    if (result == qlp::Ok || result == qlp::Incomplete)
+        return true;
+    QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "QLP frame error", result);
+    // What followed the bad frame in this read is gone; the next read starts a new frame.
+    m_converter->resetReceiveState();
+    return false;
+}
+
+int DravikProtocolHandler_v2::transmitCommand(quint16 command, QByteArray data)
+{
+    return m_converter->sendCommand(command, data);
+}
+
+void DravikProtocolHandler_v2::setGainCompensation(bool enabled)
+{
+    Q_UNUSED(enabled)
+}
