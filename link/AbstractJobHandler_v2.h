@@ -21,6 +21,9 @@ public:
 public Q_SLOTS:
     // One response frame; command is the id without the response bit.
     virtual void onQlpPacket(quint16 command, quint16 stateCode, quint16 ackCode, QByteArray cmdData) = 0;
+    // The link went down: responses to what is in flight will never come.
+    // Called on the protocol thread by the protocol handler for every job.
+    virtual void onDisconnect() {}
 
 Q_SIGNALS:
     void sendQlpCommand(quint16 command, QByteArray cmdData);

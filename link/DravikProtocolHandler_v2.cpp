@@ -6,6 +6,7 @@
 #include "QlpConverter_v2.h"
 #include "QxtLogger.h"
 
+#include <QSet>
 #include <QThread>
 
 namespace {
@@ -22,14 +23,30 @@ enum FirmwareState {
 
 DravikProtocolHandler_v2::DravikProtocolHandler_v2(const QSharedPointer<AbstractParameterContainer> &userParameters,
                                                    const QSharedPointer<AbstractParameterContainer> &deviceParameters,
-                                                   QObject *parent)
+                                                   const Jobs &jobs, QObject *parent)
     : DravikAbstractProtocolHandler_v2(userParameters, parent)
     , m_converter(new QlpConverter_v2(false))
+    , m_measurementHandler(jobs.measurement)
+    , m_fileTransferHandler(jobs.fileTransfer)
+    , m_logFileReader(jobs.logFileReader)
+    , m_firmwareUpdateHandler(jobs.firmwareUpdate)
     , m_deviceParameters(deviceParameters)
 {
     // The converter is created without a parent; it follows the handler
     // to the protocol thread only as a child.
     m_converter->setParent(this);
+    for (QObject *job : {static_cast<QObject *>(m_measurementHandler), static_cast<QObject *>(m_fileTransferHandler),
+                         static_cast<QObject *>(m_logFileReader), static_cast<QObject *>(m_firmwareUpdateHandler)}) {
+        if (job)
+            adopt(job);
+    }
+}
+
+DravikProtocolHandler_v2::DravikProtocolHandler_v2(const QSharedPointer<AbstractParameterContainer> &userParameters,
+                                                   const QSharedPointer<AbstractParameterContainer> &deviceParameters,
+                                                   QObject *parent)
+    : DravikProtocolHandler_v2(userParameters, deviceParameters, Jobs(), parent)
+{
 }
 
 DravikProtocolHandler_v2::~DravikProtocolHandler_v2() = default;
@@ -55,6 +72,12 @@ void DravikProtocolHandler_v2::init()
 
     if (m_measurementHandler) {
         initCommandHandler(m_measurementHandler);
+        connect(m_measurementHandler, &AbstractMeasurementJob_v2::measurementCommandResult, this,
+                &DravikAbstractProtocolHandler_v2::measurementCommandResponse);
+        connect(m_measurementHandler, &AbstractMeasurementJob_v2::channelData, this,
+                &DravikAbstractProtocolHandler_v2::channelData);
+        connect(m_measurementHandler, &AbstractMeasurementJob_v2::channelDataTermination, this,
+                &DravikAbstractProtocolHandler_v2::channelDataTermination);
     } else {
         log->error(kTag, Q_FUNC_INFO, "unable to create measurement handler");
     }
@@ -63,6 +86,14 @@ void DravikProtocolHandler_v2::init()
 
     if (m_firmwareUpdateHandler) {
         initCommandHandler(m_firmwareUpdateHandler);
+        connect(this, &DravikAbstractProtocolHandler_v2::updateFirmware, m_firmwareUpdateHandler,
+                &AbstractFirmwareJob_v2::onUpdateFirmware);
+        connect(this, &DravikAbstractProtocolHandler_v2::connectionChanged, m_firmwareUpdateHandler,
+                &AbstractFirmwareJob_v2::onConnectionChanged);
+        connect(m_firmwareUpdateHandler, &AbstractFirmwareJob_v2::processState, this,
+                &DravikProtocolHandler_v2::onFirmwareUpdateState);
+        connect(m_firmwareUpdateHandler, &AbstractFirmwareJob_v2::processState, this,
+                &DravikAbstractProtocolHandler_v2::firmwareUpdateState);
     } else {
         log->error(kTag, Q_FUNC_INFO, "unable to create firmware update handler");
     }
@@ -122,8 +153,18 @@ void DravikProtocolHandler_v2::onSendQlpCommand(quint16 command, QByteArray cmdD
 
 void DravikProtocolHandler_v2::onConnectionChanged(bool open)
 {
-    if (open)
+    if (open) {
         m_converter->resetReceiveState();
+        return;
+    }
+    // Nothing in flight will be answered any more; each job drops what it waits for.
+    QSet<AbstractJobHandler_v2 *> jobs;
+    for (const auto &job : qAsConst(m_handlers)) {
+        if (job)
+            jobs.insert(job);
+    }
+    for (AbstractJobHandler_v2 *job : qAsConst(jobs))
+        job->onDisconnect();
 }
 
 void DravikProtocolHandler_v2::onFirmwareUpdateState(int state, double, QString)
@@ -133,6 +174,11 @@ void DravikProtocolHandler_v2::onFirmwareUpdateState(int state, double, QString)
         pauseAliveSupervision(true);
         break;
     case FirmwareTransferFailed:
+        // A refused second update reports a failed transfer too, while the
+        // first one goes on: the detector stays busy, keep waiting for it.
+        if (!m_firmwareUpdateHandler || !m_firmwareUpdateHandler->isRunning())
+            pauseAliveSupervision(false);
+        break;
     case FirmwareWritingSuccessful:
     case FirmwareWritingFailed:
         pauseAliveSupervision(false);
@@ -159,20 +205,22 @@ void DravikProtocolHandler_v2::processMeasurementCommandIntern(MeasurementComman
     // Transfers are too frequent to log each one.
     if (command == StartMeasurement || command == StopMeasurement || command == DiscardData)
         QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, int(command));
-    // Every command goes on to the measurement job, which sends it.
-    Q_UNUSED(data)
+    if (m_measurementHandler)
+        m_measurementHandler->processMeasurementCommand(command, data);
 }
 
 void DravikProtocolHandler_v2::readLogFileIntern(QString filename)
 {
-    Q_UNUSED(filename)
-    if (!m_logFileReader)
+    if (m_logFileReader)
+        m_logFileReader->readLogFile(filename);
+    else
         QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "no log file reader, reading not possible.");
 }
 
 void DravikProtocolHandler_v2::processValidChannels(QList<int> channels)
 {
-    Q_UNUSED(channels)
+    if (m_measurementHandler)
+        m_measurementHandler->processValidChannels(channels);
 }
 
 bool DravikProtocolHandler_v2::processReceivedData(QByteArray data)
@@ -193,5 +241,6 @@ int DravikProtocolHandler_v2::transmitCommand(quint16 command, QByteArray data)
 
 void DravikProtocolHandler_v2::setGainCompensation(bool enabled)
 {
-    Q_UNUSED(enabled)
+    if (m_measurementHandler)
+        m_measurementHandler->setGainCompensation(enabled);
 }

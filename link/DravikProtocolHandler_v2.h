@@ -1,6 +1,9 @@
 #pragma once
 
+#include "AbstractFirmwareJob_v2.h"
 #include "AbstractJobHandler_v2.h"
+#include "AbstractLogFileJob_v2.h"
+#include "AbstractMeasurementJob_v2.h"
 #include "DravikAbstractProtocolHandler_v2.h"
 
 #include <QHash>
@@ -15,9 +18,11 @@ class QThread;
 // what the jobs ask for and routes every response to the job that claims its
 // command id.
 //
-// The jobs are created with the handler and registered by init(). Jobs that
-// are not part of this build stay null and init() reports them; tests and
-// later jobs register through initCommandHandler().
+// The jobs for measurement data and device files live with the data path and
+// the file services, which build on this link; whoever creates the handler
+// (the device) creates them and hands them over at construction. The handler
+// adopts them as children. A missing job is reported by init(); tests
+// register jobs of their own through initCommandHandler().
 class DravikProtocolHandler_v2 : public DravikAbstractProtocolHandler_v2
 {
     Q_OBJECT
@@ -25,6 +30,18 @@ class DravikProtocolHandler_v2 : public DravikAbstractProtocolHandler_v2
 public:
     static constexpr const char *kThreadName = "DravikProtocolHandlerThread";
 
+    struct Jobs
+    {
+        AbstractJobHandler_v2 *fileTransfer = nullptr;
+        AbstractLogFileJob_v2 *logFileReader = nullptr;
+        AbstractMeasurementJob_v2 *measurement = nullptr;
+        AbstractFirmwareJob_v2 *firmwareUpdate = nullptr;
+    };
+
+    DravikProtocolHandler_v2(const QSharedPointer<AbstractParameterContainer> &userParameters,
+                             const QSharedPointer<AbstractParameterContainer> &deviceParameters,
+                             const Jobs &jobs, QObject *parent = nullptr);
+    // Without jobs of its own (tests register theirs).
     DravikProtocolHandler_v2(const QSharedPointer<AbstractParameterContainer> &userParameters,
                              const QSharedPointer<AbstractParameterContainer> &deviceParameters,
                              QObject *parent = nullptr);
@@ -73,11 +90,10 @@ private:
 
     QHash<quint16, QPointer<AbstractJobHandler_v2>> m_handlers;
     QlpConverter_v2 *m_converter = nullptr;
-    // The five jobs; null until they are part of the build.
-    AbstractJobHandler_v2 *m_measurementHandler = nullptr;
+    AbstractMeasurementJob_v2 *m_measurementHandler = nullptr;
     AbstractJobHandler_v2 *m_fileTransferHandler = nullptr;
-    AbstractJobHandler_v2 *m_logFileReader = nullptr;
+    AbstractLogFileJob_v2 *m_logFileReader = nullptr;
     DravikParameterHandler_v2 *m_parameterHandler = nullptr;
-    AbstractJobHandler_v2 *m_firmwareUpdateHandler = nullptr;
+    AbstractFirmwareJob_v2 *m_firmwareUpdateHandler = nullptr;
     QSharedPointer<AbstractParameterContainer> m_deviceParameters;
 };

@@ -153,31 +153,31 @@ quint16 QlpCommandTranslator_v2::command(int parameterId, bool set, bool *ok) co
     return set ? it->setCommand : it->getCommand;
 }
 
-quint8 QlpCommandTranslator_v2::firstIndex(int parameterId, bool *ok) const
+const QlpCommandTranslator_v2::Entry *QlpCommandTranslator_v2::indexEntry(int parameterId, bool *ok,
+                                                                          const char *signature) const
 {
     const auto it = m_table.constFind(parameterId);
     if (ok)
         *ok = it != m_table.constEnd();
     if (it == m_table.constEnd()) {
-        // The index lookup has no direction, so the line carries none.
-        QxtLogger::getInstance()->debug("[DRAVIK.CT]", Q_FUNC_INFO, "no command for parameter",
+        // The index lookups have no direction, so the line carries none.
+        QxtLogger::getInstance()->debug("[DRAVIK.CT]", signature, "no command for parameter",
                                         ParameterCatalogue::logName(parameterId));
-        return 0;
+        return nullptr;
     }
-    return it->firstIndex;
+    return &it.value();
+}
+
+quint8 QlpCommandTranslator_v2::firstIndex(int parameterId, bool *ok) const
+{
+    const Entry *entry = indexEntry(parameterId, ok, Q_FUNC_INFO);
+    return entry ? entry->firstIndex : 0;
 }
 
 quint8 QlpCommandTranslator_v2::secondIndex(int parameterId, bool *ok) const
 {
-    const auto it = m_table.constFind(parameterId);
-    if (ok)
-        *ok = it != m_table.constEnd();
-    if (it == m_table.constEnd()) {
-        QxtLogger::getInstance()->debug("[DRAVIK.CT]", Q_FUNC_INFO, "no command for parameter",
-                                        ParameterCatalogue::logName(parameterId));
-        return 0;
-    }
-    return it->secondIndex;
+    const Entry *entry = indexEntry(parameterId, ok, Q_FUNC_INFO);
+    return entry ? entry->secondIndex : 0;
 }
 
 QList<int> QlpCommandTranslator_v2::parameters(quint16 command, quint8 firstIndex) const

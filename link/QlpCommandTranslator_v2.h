@@ -56,6 +56,8 @@ public Q_SLOTS:
 
 private:
     void rebuild();
+    // The entry of parameterId, or null with the "no command" line.
+    const Entry *indexEntry(int parameterId, bool *ok, const char *signature) const;
 
     QHash<int, Entry> m_table; // filled by the constructor, never changed
     QSet<quint16> m_setCommands;

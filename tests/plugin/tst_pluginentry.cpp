@@ -1,3 +1,4 @@
+#include "DeviceInterface.h"
 #include "DevicePluginInterface.h"
 #include "LogCapture.h"
 
@@ -72,18 +73,24 @@ private Q_SLOTS:
         QCOMPARE(plugin->version(), QStringLiteral("4.0.0"));
     }
 
-    // Until the post-processing device is built in, the host gets no device
-    // and a warning that says why.
-    void createDeviceWithoutWrapper()
+    // The host gets a device it owns, speaking the device interface.
+    void createDeviceGivesAnOwnedDevice()
     {
         QPluginLoader loader(QStringLiteral(DRAVIK_PLUGIN_PATH));
         auto *plugin = qobject_cast<DevicePluginInterface *>(loader.instance());
         QVERIFY(plugin);
-        LogCapture log;
         QObject parent;
-        QCOMPARE(plugin->createDevice(&parent), static_cast<QObject *>(nullptr));
-        QCOMPARE(log.texts(QtWarningMsg).size(), 1);
-        QVERIFY(log.texts(QtWarningMsg).first().contains(QLatin1String("no device available")));
+        QObject *device = plugin->createDevice(&parent);
+        QVERIFY(device);
+        QCOMPARE(device->parent(), &parent);
+        auto *iface = qobject_cast<DeviceInterface *>(device);
+        QVERIFY(iface);
+        QVERIFY(iface->initialize());
+        // The detector's visible parameters and the post-processing ones.
+        QList<int> ids = iface->parameterIds();
+        std::sort(ids.begin(), ids.end());
+        QCOMPARE(ids, (QList<int>{2000, 2005, 2009, 2013, 2014, 2015, 2016, 2017}));
+        QCOMPARE(iface->phaseName(0), QStringLiteral("L1"));
     }
 };
 

@@ -17,11 +17,29 @@ void StubDevice::simulateClosed(int status)
     Q_EMIT closed(status);
 }
 
-ChannelData StubDevice::takeChannelData(int, int, bool *ok)
+int StubDevice::setValue(int id, const QVariant &v)
 {
+    m_values.insert(id, v);
+    Q_EMIT valueSet(id, v);
+    return 0;
+}
+
+int StubDevice::announce(int channelId, const ChannelData &chunk)
+{
+    const int token = m_nextToken++;
+    ChannelData stored = chunk;
+    stored.channelId = channelId;
+    m_chunks.insert(token, stored);
+    Q_EMIT channelDataAvailable(channelId, token);
+    return token;
+}
+
+ChannelData StubDevice::takeChannelData(int, int token, bool *ok)
+{
+    const ChannelData chunk = m_chunks.take(token);
     if (ok)
-        *ok = false;
-    return ChannelData();
+        *ok = !chunk.isEmpty();
+    return chunk;
 }
 
 QVariantHash StubDevice::settings() const

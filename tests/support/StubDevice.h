@@ -36,10 +36,14 @@ public:
     int maxVoltage() const override { return m_maxVoltage; }
     double minimumVoltage() const override { return 0.0; }
     double maximumVoltage() const override { return m_maxVoltage; }
-    ChannelData takeChannelData(int, int, bool *ok) override;
+    ChannelData takeChannelData(int channelId, int token, bool *ok) override;
     QString phaseName(int phase) const override { return QStringLiteral("L%1").arg(phase + 1); }
-    QVariant value(int) const override { return QVariant(); }
-    int setValue(int, const QVariant &) override { return -1; }
+    // Values live in a plain table; setValue() accepts every id.
+    QVariant value(int id) const override { return m_values.value(id); }
+    int setValue(int id, const QVariant &v) override;
+    // Hands out chunk under a new token, as a device does when a transfer ends.
+    int announce(int channelId, const ChannelData &chunk);
+    void setRunning(bool running) { m_running = running; }
     QVariantHash settings() const override;
     void setEnvironment(const AbstractQueryObject &) override {}
     bool applySettings(const QVariantHash &) override { return false; }
@@ -48,7 +52,7 @@ public:
     void createWidget(int, QLayout *) override {}
     QPixmap icon() const override { return QPixmap(); }
     bool isReady() const override { return false; }
-    bool isRunning() const override { return false; }
+    bool isRunning() const override { return m_running; }
     QPair<StatusType, QString> statusInfo(int) const override { return {StatusInformation, QString()}; }
     void setDataTransferEnabled(bool) override {}
     void start() override {}
@@ -56,11 +60,19 @@ public:
     void disengage() override {}
     void reserved() override {}
 
+Q_SIGNALS:
+    void startableChanged(bool isStartable);
+    void valueSet(int id, QVariant value);
+
 protected:
     void onParameterRegistered(int id) override { m_parameterHooks.append(id); }
     void onChannelRegistered(int channelId) override { m_channelHooks.append(channelId); }
 
 private:
+    QHash<int, QVariant> m_values;
+    QHash<int, ChannelData> m_chunks;
+    int m_nextToken = 1;
+    bool m_running = false;
     int m_openState = 0;
     int m_maxVoltage = 0;
     QString m_serial;

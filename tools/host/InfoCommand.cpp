@@ -8,11 +8,20 @@
 QString InfoCommand::usage()
 {
     return QStringLiteral("usage: dravik-host info PLUGIN_PATH\n"
-                          "  Loads the plug-in and prints its metadata and class information.\n");
+                          "\n"
+                          "Loads the plug-in as a host does (metadata first, so that a foreign\n"
+                          "library is never instantiated) and prints its metadata and class\n"
+                          "information. No device is created and nothing is connected.\n"
+                          "\n"
+                          "Exit codes: 0 printed, 1 not a loadable Dravik plug-in, 2 bad command line.\n");
 }
 
 int InfoCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
 {
+    if (args.size() == 1 && (args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h"))) {
+        out << usage();
+        return 0;
+    }
     if (args.size() != 1) {
         err << usage();
         return 2;

@@ -1,6 +1,8 @@
 // dravik-host: a host for the Dravik plug-in, built on QPluginLoader and the
 // host contract headers only, as any host application would be.
+#include "AnalyzeCommand.h"
 #include "InfoCommand.h"
+#include "MeasureCommand.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -10,15 +12,24 @@
 static QString usage()
 {
     return QStringLiteral("usage: dravik-host COMMAND [ARGS...]\n"
+                          "\n"
+                          "A host for the Dravik device plug-in: loads libdravik_v2.so the way a\n"
+                          "measurement application does and drives the detector through it.\n"
+                          "\n"
                           "commands:\n"
-                          "  info PLUGIN_PATH   print the plug-in's metadata and class information\n"
-                          "  help               this text\n");
+                          "  info PLUGIN_PATH     print the plug-in's metadata and class information\n"
+                          "  measure [OPTIONS]    run measurements against a detector or dravik-sim and\n"
+                          "                       record them to an HDF5 file\n"
+                          "  analyze FILE ...     analyse a recorded test voltage offline, results as JSON\n"
+                          "  help [COMMAND]       this text, or the help of COMMAND\n"
+                          "\n"
+                          "Run 'dravik-host COMMAND --help' for a command's options and exit codes.\n");
 }
 
 int main(int argc, char **argv)
 {
-    // Reading a plug-in needs no display; commands that show widgets bring
-    // their own application object.
+    // Reading a plug-in and recording need no display; commands that show
+    // widgets bring their own application object.
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -31,8 +42,24 @@ int main(int argc, char **argv)
     const QString command = args.takeFirst();
     if (command == QLatin1String("info"))
         return InfoCommand::run(args, out, err);
+    if (command == QLatin1String("measure"))
+        return MeasureCommand::run(args, out, err);
+    if (command == QLatin1String("analyze"))
+        return AnalyzeCommand::run(args, out, err);
     if (command == QLatin1String("help") || command == QLatin1String("--help") || command == QLatin1String("-h")) {
-        out << usage();
+        const QString topic = args.value(0);
+        if (topic == QLatin1String("info"))
+            out << InfoCommand::usage();
+        else if (topic == QLatin1String("measure"))
+            out << MeasureCommand::usage();
+        else if (topic == QLatin1String("analyze"))
+            out << AnalyzeCommand::usage();
+        else if (topic.isEmpty())
+            out << usage();
+        else {
+            err << "dravik-host: no help for unknown command '" << topic << "'\n" << usage();
+            return 2;
+        }
         return 0;
     }
     err << "dravik-host: unknown command '" << command << "'\n" << usage();

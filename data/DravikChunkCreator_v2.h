@@ -1,0 +1,55 @@
+#pragma once
+
+#include "ChannelData.h"
+#include "DravikChunkCreatorBase_v2.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QReadWriteLock>
+
+// Collects one logical channel's blocks of a transfer (slices, ordered by
+// the detector's packet time), joins them into one chunk when the transfer
+// ends, and hands each chunk out once against a token.
+//
+// Chunks the host never takes must not pile up: at most maxOutstanding
+// chunks wait per channel; beyond that the oldest is dropped with a warning
+// naming the channel and how many were dropped. Tokens are drawn at random
+// from 0 to 32767 among those not in use, so a draw always ends.
+//
+// Every operation holds the lock: slices arrive on the device's thread, the
+// host may take chunks from another.
+class DravikChunkCreator_v2 : public DravikChunkCreatorBase_v2
+{
+public:
+    static constexpr int kTokenRange = 32768;
+    static constexpr int kDefaultMaxOutstanding = 64;
+
+    explicit DravikChunkCreator_v2(int channelId, int maxOutstanding = kDefaultMaxOutstanding);
+
+    int channelId() const { return m_channelId; }
+
+    void reset() override;
+    QList<int> collectChunks(quint64 start, quint64 end, bool verbose) override;
+    QString statusText() const override;
+    void takeChunk(bool *more, quint64 start, quint64 end, int *token) override;
+
+    // Stores a block under its packet time, replacing one with the same time.
+    void addSlice(quint64 packetTimeStamp, const QByteArray &data);
+    // The chunk waiting under token, removed; an empty ChannelData if none.
+    ChannelData takeToken(int token);
+    int outstandingChunks() const;
+
+private:
+    int drawToken() const;
+
+    mutable QReadWriteLock m_lock;
+    QHash<int, ChannelData> m_tokens;
+    QList<int> m_tokenOrder; // oldest first, for dropping
+    QMap<quint64, QByteArray> m_slices;
+    QByteArray m_pending;
+    quint64 m_chunkTime = 0;
+    const int m_channelId;
+    const int m_maxOutstanding;
+};

@@ -1,0 +1,106 @@
+#include "DravikMeasurementHandler_v2.h"
+
+#include "QxtLogger.h"
+#include "RawDataUnpacker_v2.h"
+
+namespace {
+const char *const kTag = "[DRAVIK.MH]:";
+const quint16 kStart = 0x0F00;
+const quint16 kStop = 0x0F01;
+const quint16 kTransfer = 0x0F5B;
+const quint16 kDiscard = 0x0F06;
+}
+
+DravikMeasurementHandler_v2::DravikMeasurementHandler_v2(QObject *parent)
+    : AbstractMeasurementJob_v2(parent)
+    , m_unpacker(new RawDataUnpacker_v2)
+{
+    m_handlers = {
+        {kStart, &DravikMeasurementHandler_v2::onStartAcknowledged},
+        {kStop, &DravikMeasurementHandler_v2::onStopAcknowledged},
+        {kTransfer, &DravikMeasurementHandler_v2::onDataFrame},
+        // Claimed so that its acknowledge is not reported as unknown; nothing to do.
+        {kDiscard, nullptr},
+    };
+
+    m_unpackThread.setObjectName(QStringLiteral("DravikUnpackThread"));
+    m_unpacker->moveToThread(&m_unpackThread);
+    connect(&m_unpackThread, &QThread::finished, m_unpacker, &QObject::deleteLater);
+    connect(m_unpacker, &RawDataUnpacker_v2::channelData, this, &AbstractMeasurementJob_v2::channelData);
+    connect(m_unpacker, &RawDataUnpacker_v2::channelDataTermination, this,
+            &AbstractMeasurementJob_v2::channelDataTermination);
+    connect(this, &DravikMeasurementHandler_v2::unpackData, m_unpacker, &RawDataUnpacker_v2::onUnpackData);
+    connect(this, &DravikMeasurementHandler_v2::setUnpackerGainCompensation, m_unpacker,
+            &RawDataUnpacker_v2::onSetGainCompensation);
+    m_unpackThread.start(QThread::InheritPriority);
+}
+
+DravikMeasurementHandler_v2::~DravikMeasurementHandler_v2()
+{
+    m_unpackThread.quit();
+    m_unpackThread.wait();
+}
+
+QList<quint16> DravikMeasurementHandler_v2::commands() const
+{
+    return m_handlers.keys();
+}
+
+void DravikMeasurementHandler_v2::processMeasurementCommand(MeasurementCommands command, int data)
+{
+    const QByteArray channel(1, char(data & 0xFF));
+    switch (command) {
+    case StartMeasurement:
+        Q_EMIT sendQlpCommand(kStart, QByteArray());
+        break;
+    case StopMeasurement:
+        Q_EMIT sendQlpCommand(kStop, QByteArray());
+        break;
+    case TransferData:
+        Q_EMIT sendQlpCommand(kTransfer, channel);
+        break;
+    case DiscardData:
+        Q_EMIT sendQlpCommand(kDiscard, channel);
+        break;
+    }
+}
+
+void DravikMeasurementHandler_v2::processValidChannels(const QList<int> &channels)
+{
+    // The detector needs no list; the transfer commands name the channels.
+    Q_UNUSED(channels)
+}
+
+void DravikMeasurementHandler_v2::setGainCompensation(bool enabled)
+{
+    Q_EMIT setUnpackerGainCompensation(enabled);
+}
+
+void DravikMeasurementHandler_v2::onQlpPacket(quint16 command, quint16 stateCode, quint16 ackCode,
+                                              QByteArray cmdData)
+{
+    const auto it = m_handlers.constFind(command);
+    if (it == m_handlers.constEnd()) {
+        QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "no handler for command", command);
+        return;
+    }
+    if (it.value())
+        (this->*it.value())(command, stateCode, ackCode, cmdData);
+}
+
+void DravikMeasurementHandler_v2::onStartAcknowledged(quint16, quint16, quint16 ackCode, const QByteArray &)
+{
+    QxtLogger::getInstance()->debug(kTag, "processed command StartMeasurement");
+    Q_EMIT measurementCommandResult(StartMeasurement, ackCode == 0);
+}
+
+void DravikMeasurementHandler_v2::onStopAcknowledged(quint16, quint16, quint16 ackCode, const QByteArray &)
+{
+    QxtLogger::getInstance()->debug(kTag, "processed command StopMeasurement");
+    Q_EMIT measurementCommandResult(StopMeasurement, ackCode == 0);
+}
+
+void DravikMeasurementHandler_v2::onDataFrame(quint16, quint16, quint16, const QByteArray &data)
+{
+    Q_EMIT unpackData(data);
+}

@@ -1,0 +1,1048 @@
+#include "Dravik_v2.h"
+
+#include "ChannelCatalogue.h"
+#include "DeviceSettings.h"
+#include "DravikChunkCreator_v2.h"
+#include "DravikFileTransfer_v2.h"
+#include "DravikMeasurementHandler_v2.h"
+#include "DravikUpdateFirmware_v2.h"
+#include "LogFileReader_v2.h"
+#include "DravikProtocolHandler_v2.h"
+#include "GainSelection.h"
+#include "HardwareChannelMap.h"
+#include "OperationModes.h"
+#include "ParameterCatalogue.h"
+#include "ParameterHandler.h"
+#include "PdQlp_v2.h"
+#include "RawDataUnpacker_v2.h"
+#include "QxtLogger.h"
+
+#include <QCoreApplication>
+#include <QPixmap>
+#include <QThread>
+
+#include <cmath>
+
+namespace {
+
+const char *const kTag = "[DRAVIK2]:";
+
+// Parameter ids the device acts on.
+enum : int {
+    DeviceSerial = 1002,
+    DeviceSoftwareVersion = 1006,
+    DeviceHardwareVersion = 1007,
+    DeviceFirmwareVersion = 1008,
+    DeviceProtocolVersion = 1009,
+    MeasurementState = 1010,
+    ChannelStateMuxer = 1011,
+    ChannelStateCharge2 = 1015,
+    Trigger1Level = 1049,
+    GainRemotePowerValue = 1087,
+    GainPdLevels = 1080,
+    GainPdValue = 1081,
+    GainPdBandwidthValue = 1084,
+    MuxerChannel0 = 1111,
+    MuxerChannel1 = 1112,
+    MuxerDualChannelEnable = 1113,
+    MuxerGatingEnable = 1114,
+    DeviceConfigInfoString = 1122,
+    DeviceConfigDeviceType = 1124,
+    SettingsDigitalChannel0HoldTime = 1173,
+    SettingsSystemGatingLevel = 1174,
+    SettingsSystemGatingHoldTime = 1175,
+    SettingsLogFile = 1177,
+    HvSourceType = 1178,
+    UserCharge = 2000,
+    UserOperationMode = 2001,
+    UserMeasurementMode = 2002,
+    NominalCharge = 2003,
+    ChargeToVoltageFactor = 2005,
+    CalibrationFactor = 2006,
+    TriggerLevelByCharge = 2007,
+    RelativeTriggerLevel = 2008,
+    UserSerialNumber = 2009,
+    ExpertMode = 2010,
+    MaxVlfShots = 2011,
+};
+
+const QList<int> kIdentificationIds{1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009};
+const QList<int> kVitalDataIds{1122, 1186, 1187, 1188, 1189};
+// Identification and network configuration read as unknown after a connection is lost.
+const QList<int> kResetOnLinkDown{1008, 1007, 1006, 1009, 1116, 1117, 1118, 1119, 1120, 1121, 1123, 1124};
+
+const int kStartupDelayMs = 1000;
+const int kGainUpdateDelayMs = 100;
+const quint32 kMinProtocol = 2;
+const quint32 kMinFirmware = 23;
+const quint32 kMinSoftware = 11;
+const double kChargeDefault = 1e-9;
+const double kChargeSensitivity = 1e-10;
+
+QString versionTemplate(const QVariant &current, int required)
+{
+    return Dravik_v2::tr("You need at least version %2 or higher. Current version is %1.")
+        .arg(current.toString())
+        .arg(required);
+}
+
+bool isNumber(const QVariant &v)
+{
+    bool ok = false;
+    v.toDouble(&ok);
+    return v.isValid() && ok;
+}
+
+} // namespace
+
+Dravik_v2::Dravik_v2(QObject *parent)
+    : AbstractDevice(parent)
+    , m_user(new ParameterHandler(nullptr, QStringLiteral("[DRAVIK.data]:")))
+    , m_device(new ParameterHandler(nullptr, QStringLiteral("[DRAVIK.devdata]:")))
+{
+    registerLinkMetaTypes();
+    m_measurementStateTimer.setInterval(m_measurementStateInterval);
+    m_vitalDataTimer.setInterval(m_vitalDataInterval);
+    m_startupTimer.setSingleShot(true);
+    m_startupTimer.setInterval(kStartupDelayMs);
+
+    m_measurementStateTexts = {
+        {0, tr("Not ready")},
+        {1, tr("Ready")},
+        {2, tr("Starting")},
+        {3, tr("Running", "Measurement is running") + QStringLiteral(" ...")},
+        {4, tr("Acquisation terminated")},
+        {5, tr("Timed out")},
+        {6, tr("Post process")},
+        {7, tr("Transfering") + QStringLiteral(" ...")},
+        {8, tr("Stopping")},
+        {9, tr("Stopped")},
+    };
+}
+
+Dravik_v2::~Dravik_v2()
+{
+    if (m_protocolThread) {
+        m_protocolThread->quit();
+        m_protocolThread->wait();
+    }
+}
+
+bool Dravik_v2::initialize()
+{
+    ChannelCatalogue::registerChannels([this](const ChannelCatalogue::Channel &c) {
+        return registerChannel(c.id, QLatin1String(c.name), 0, c.roleCode, c.dataType, QLatin1String(c.unit),
+                               c.sampleRate);
+    });
+
+    // Parameters: user side and settings first, then the detector's.
+    auto sink = [this](const ParameterInfo &info) { return registerParameter(info); };
+    ParameterCatalogue::registerUserParameters(sink, m_user.data());
+    ParameterCatalogue::registerDeviceParameters(sink, m_device.data());
+
+    m_statusCodes = {
+        {StatusConnectionActive, {StatusError, tr("Connection is active")}},
+        {StatusConnectionOpened, {StatusInformation, tr("Connection opened")}},
+        {StatusConnectionClosed, {StatusInformation, tr("Connection closed")}},
+        {StatusDeviceNotSupported, {StatusInformation, tr("Device not supported")}},
+        {StatusInvalidDeviceState, {StatusInformation, tr("Invalid device state")}},
+        {StatusMeasurementAborted,
+         {StatusInformation, tr("Measurement aborted. Check network connection, please.")}},
+        {StatusConnectionLost, {StatusError, tr("Connection to Dravik lost")}},
+    };
+
+    connect(&m_measurementStateTimer, &QTimer::timeout, this, &Dravik_v2::onMeasurementStateTimeout);
+    connect(&m_vitalDataTimer, &QTimer::timeout, this, &Dravik_v2::onVitalDataTimer);
+
+    connect(m_user.data(), &AbstractParameterContainer::parameterUpdated, this, &AbstractDevice::parameterChanged);
+    connect(m_user.data(), qOverload<int, int>(&AbstractParameterContainer::parameterStatusChanged), this,
+            qOverload<int, int>(&AbstractDevice::parameterStatusChanged));
+    connect(m_user.data(), qOverload<int, int>(&AbstractParameterContainer::parameterStatusChanged), this,
+            &Dravik_v2::onParameterStatusChanged);
+    connect(m_device.data(), qOverload<int, int>(&AbstractParameterContainer::parameterStatusChanged), this,
+            &Dravik_v2::onDeviceParameterStatusChanged);
+
+    for (const auto &entry : ParameterCatalogue::userDefaults())
+        m_user->update(entry.first, entry.second, AbstractParameterContainer::StatusSynchronised);
+
+    createProtocolThread();
+
+    connect(&m_startupTimer, &QTimer::timeout, this, &Dravik_v2::onStartupTimer);
+    return true;
+}
+
+void Dravik_v2::createProtocolThread()
+{
+    auto *fileTransfer = new DravikFileTransfer_v2;
+    auto *logFileReader = new LogFileReader_v2;
+    DravikProtocolHandler_v2::Jobs jobs;
+    jobs.fileTransfer = fileTransfer;
+    jobs.logFileReader = logFileReader;
+    jobs.measurement = new DravikMeasurementHandler_v2;
+    jobs.firmwareUpdate = new DravikUpdateFirmware_v2(fileTransfer);
+    auto *handler = new DravikProtocolHandler_v2(m_user, m_device, jobs);
+    // The end of a log read, for a host that waits for it with a time-out of its own.
+    connect(logFileReader, &LogFileReader_v2::logFileRead, this, &Dravik_v2::logFileRead);
+    // The handler deletes itself when the thread ends; the device only waits
+    // for that in its destructor.
+    m_protocolThread = handler->moveToProtocolThread(this);
+
+    connect(handler, &DravikAbstractProtocolHandler_v2::connectionChanged, this, &Dravik_v2::onConnectionChanged);
+    connect(handler, &DravikAbstractProtocolHandler_v2::channelData, this, &Dravik_v2::onChannelDataAvailable,
+            Qt::QueuedConnection);
+    connect(handler, &DravikAbstractProtocolHandler_v2::channelDataTermination, this,
+            &Dravik_v2::onChannelDataTermination, Qt::QueuedConnection);
+    connect(this, &Dravik_v2::openIo, handler, &DravikAbstractProtocolHandler_v2::onOpen);
+    connect(this, &Dravik_v2::closeIo, handler, &DravikAbstractProtocolHandler_v2::onClose);
+    connect(this, &Dravik_v2::measurementCommand, handler, &DravikAbstractProtocolHandler_v2::onMeasurementCommand);
+    connect(this, &Dravik_v2::requestParameter, handler,
+            qOverload<QList<int>>(&DravikAbstractProtocolHandler_v2::onRequestParameter));
+    connect(handler, &DravikAbstractProtocolHandler_v2::measurementCommandResponse, this,
+            &Dravik_v2::onMeasurementCommandResponse);
+    connect(handler, &DravikAbstractProtocolHandler_v2::error, this, &Dravik_v2::onError);
+    connect(this, &Dravik_v2::readLogFile, handler, &DravikAbstractProtocolHandler_v2::onReadLogFile);
+    connect(this, &Dravik_v2::firmwareUpdate, handler, &DravikAbstractProtocolHandler_v2::updateFirmware);
+    connect(handler, &DravikAbstractProtocolHandler_v2::firmwareUpdateState, this, &Dravik_v2::firmwareUpdateState);
+    connect(this, &Dravik_v2::validHwChannels, handler, &DravikAbstractProtocolHandler_v2::onValidChannels);
+    connect(handler, &DravikAbstractProtocolHandler_v2::inspectEvent, this, &Dravik_v2::inspectEvent);
+
+    handler->init();
+    m_protocolThread->start(QThread::InheritPriority);
+}
+
+// ---- connection lifecycle --------------------------------------------------
+
+void Dravik_v2::open()
+{
+    if (m_verbose)
+        QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "connecting device");
+    Q_EMIT openIo();
+}
+
+void Dravik_v2::close()
+{
+    if (m_verbose)
+        QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "disconnecting device");
+    setOpenState(StateDisconnecting, 0);
+    Q_EMIT closeIo();
+}
+
+void Dravik_v2::onConnect()
+{
+    open();
+}
+
+void Dravik_v2::onDisconnect()
+{
+    close();
+}
+
+void Dravik_v2::onConnectionChanged(bool isOpen)
+{
+    if (isOpen) {
+        setOpenState(StateConnecting, 0);
+        m_measurementStateTimer.start();
+        m_vitalDataTimer.start();
+        QxtLogger::getInstance()->trace(kTag, Q_FUNC_INFO, "request identification");
+        Q_EMIT requestParameter(kIdentificationIds);
+        m_lastAppliedOperationMode = -1;
+        setValue(NominalCharge, userInt(UserOperationMode, -1) == OperationModes::SensitivityCheck
+                                    ? kChargeSensitivity
+                                    : kChargeDefault);
+        return;
+    }
+
+    if (isRunning())
+        setRunning(false, StatusLinkDown);
+    m_measurementStateTimer.stop();
+    m_vitalDataTimer.stop();
+    m_startupTimer.stop();
+    for (int id : kResetOnLinkDown) {
+        if (m_user->contains(id))
+            m_user->reset(id);
+        else if (m_device->contains(id))
+            m_device->reset(id);
+    }
+    setOpenState(StateDisconnected, StatusConnectionClosed);
+}
+
+void Dravik_v2::inspect(int event, const QString &text)
+{
+    Q_EMIT inspectEvent(event, QVariantHash{{QStringLiteral("text"), text}});
+}
+
+void Dravik_v2::announceStartable(bool startable)
+{
+    m_startable = startable;
+    Q_EMIT startableChanged(startable);
+}
+
+void Dravik_v2::setOpenState(int state, int status)
+{
+    static const char *const names[] = {"disconnected", "connecting", "connected", "disconnecting"};
+    m_openState = state;
+    switch (state) {
+    case StateConnected:
+        inspect(0, QStringLiteral("signal opened"));
+        Q_EMIT opened();
+        announceStartable(firmwareAtLeast(kMinFirmware));
+        break;
+    case StateDisconnecting:
+        m_startupTimer.stop();
+        announceStartable(false);
+        break;
+    case StateDisconnected:
+        inspect(0, QStringLiteral("signal closed (%1)").arg(status));
+        announceStartable(false);
+        Q_EMIT closed(status);
+        break;
+    default:
+        break;
+    }
+    const bool known = state >= 0 && state < int(std::size(names));
+    inspect(2, QLatin1String(known ? names[state] : "undefined"));
+    Q_EMIT openStateChanged(state);
+}
+
+bool Dravik_v2::firmwareAtLeast(quint32 min) const
+{
+    quint32 version = m_device->value(DeviceFirmwareVersion).toUInt();
+    // Detectors with software below 2 report their firmware in the hardware version.
+    if (m_device->value(DeviceSoftwareVersion).toUInt() < 2)
+        version = m_device->value(DeviceHardwareVersion).toUInt();
+    return min <= (version % 256);
+}
+
+void Dravik_v2::checkVersions()
+{
+    for (int id : {DeviceProtocolVersion, DeviceFirmwareVersion, DeviceSoftwareVersion}) {
+        if (!m_device->isValid(id) || !m_device->value(id).isValid())
+            return;
+    }
+    const QVariant protocol = m_device->value(DeviceProtocolVersion);
+    const QVariant software = m_device->value(DeviceSoftwareVersion);
+    QString failure;
+    if (protocol.toUInt() < kMinProtocol) {
+        failure = tr("Dravik protocol not supported!") + QLatin1Char(' ') + versionTemplate(protocol, kMinProtocol);
+    } else if (!firmwareAtLeast(kMinFirmware)) {
+        failure = tr("Dravik firmware not supported!") + QLatin1Char(' ') +
+                  versionTemplate(m_device->value(DeviceFirmwareVersion), kMinFirmware);
+    } else if (software.toUInt() >= kMinSoftware) {
+        Q_EMIT setTriggerSources(ChannelCatalogue::triggerSources(m_device->value(DeviceFirmwareVersion).toUInt()));
+        m_selectorMap = ChannelCatalogue::selectorMap();
+        refreshAllParameters(true);
+        m_startupTimer.start();
+        return;
+    } else {
+        failure = tr("Dravik software not supported!") + QLatin1Char(' ') + versionTemplate(software, kMinSoftware);
+    }
+
+    // Connected all the same, so that a firmware update can still be made.
+    notifyError(failure);
+    announceStartable(false);
+    setOpenState(StateConnected, 0);
+}
+
+void Dravik_v2::refreshAllParameters(bool skipIdentification)
+{
+    QxtLogger::getInstance()->trace(kTag, Q_FUNC_INFO);
+    QList<int> ids = m_device->ids();
+    if (skipIdentification) {
+        for (int id : kIdentificationIds)
+            ids.removeAll(id);
+    }
+    Q_EMIT requestParameter(ids);
+}
+
+void Dravik_v2::onStartupTimer()
+{
+    QTimer::singleShot(kGainUpdateDelayMs, this, &Dravik_v2::onPdGainLevelUpdateTimer);
+    setOpenState(StateConnected, 0);
+}
+
+void Dravik_v2::onMeasurementStateTimeout()
+{
+    Q_EMIT requestParameter(QList<int>{MeasurementState});
+}
+
+void Dravik_v2::onVitalDataTimer()
+{
+    Q_EMIT requestParameter(kVitalDataIds);
+}
+
+void Dravik_v2::onError(int error, QString errorString)
+{
+    QxtLogger::getInstance()->debug(kTag, error, errorString);
+}
+
+void Dravik_v2::onReadLogFile()
+{
+    const QVariant name = m_user->value(SettingsLogFile);
+    if (!name.isValid()) {
+        QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "no settings entry");
+        return;
+    }
+    if (name.toString().isEmpty()) {
+        QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "no filename given");
+        return;
+    }
+    Q_EMIT readLogFile(name.toString());
+}
+
+void Dravik_v2::onParameterCheckTimeout()
+{
+    const QList<int> pending = m_user->pendingIds();
+    if (pending.isEmpty())
+        return;
+    QString names;
+    for (int id : pending)
+        names += QLatin1Char(' ') + ParameterCatalogue::logName(id);
+    QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, names);
+}
+
+void Dravik_v2::onDeviceParameterStatusChanged(int parameterId, int status)
+{
+    if (status == AbstractParameterContainer::StatusSynchronised || status == AbstractParameterContainer::StatusFailed)
+        handleDeviceParameter(parameterId);
+}
+
+void Dravik_v2::handleDeviceParameter(int id)
+{
+    if (id == DeviceConfigInfoString)
+        return;
+    if (m_startPending && m_device->pendingIds().isEmpty()) {
+        m_startPending = false;
+        Q_EMIT measurementCommand(StartMeasurement, 0);
+    }
+    // A failed read leaves the old value in place; only fresh values are acted on below.
+    const bool confirmed = m_device->isValid(id);
+    const QVariant v = m_device->value(id);
+
+    switch (id) {
+    case DeviceSerial:
+        m_user->update(UserSerialNumber, v, AbstractParameterContainer::StatusSynchronised);
+        break;
+    case DeviceSoftwareVersion:
+    case DeviceFirmwareVersion:
+    case DeviceProtocolVersion:
+        if (m_openState == StateConnecting)
+            checkVersions();
+        break;
+    case MuxerChannel0:
+    case MuxerChannel1:
+    case MuxerDualChannelEnable:
+    case MuxerGatingEnable:
+        setHwChannelMapping(m_device->value(MuxerDualChannelEnable).toUInt() != 0,
+                            m_device->value(MuxerGatingEnable).toUInt() != 0,
+                            quint8(m_device->value(MuxerChannel0).toUInt()),
+                            quint8(m_device->value(MuxerChannel1).toUInt()));
+        break;
+    case MeasurementState:
+        if (confirmed && v.isValid())
+            processPdBoxMeasurementState(v.toInt());
+        break;
+    case GainPdLevels:
+        QTimer::singleShot(kGainUpdateDelayMs, this, &Dravik_v2::onPdGainLevelUpdateTimer);
+        break;
+    case GainRemotePowerValue:
+        Q_EMIT requestParameter(QList<int>{GainPdLevels, GainPdValue});
+        break;
+    case GainPdValue:
+        applyTriggerLevelByCharge();
+        break;
+    default:
+        if (id >= ChannelStateMuxer && id <= ChannelStateCharge2 && confirmed && v.canConvert<st_ChannelMeasState>())
+            onChannelStateChanged(id, v.value<st_ChannelMeasState>().value);
+        break;
+    }
+}
+
+void Dravik_v2::setHwChannelMapping(bool dual, bool gating, quint8 ch0, quint8 ch1)
+{
+    QxtLogger *log = QxtLogger::getInstance();
+    const QVariant firmware = m_device->value(DeviceFirmwareVersion);
+    log->debug(kTag, "muxer: firmware version", firmware);
+    if (!firmwareAtLeast(kMinFirmware)) {
+        log->debug(kTag, Q_FUNC_INFO, "unsupported firmware version", firmware);
+        return;
+    }
+    m_hwChannelMap = HardwareChannelMap::build(dual, gating, ch0, ch1, userInt(HvSourceType, -1), m_selectorMap);
+}
+
+// ---- parameter access ------------------------------------------------------
+
+QVariant Dravik_v2::value(int id) const
+{
+    if (m_user->contains(id))
+        return m_user->value(id);
+    return m_device->value(id);
+}
+
+int Dravik_v2::setValue(int id, const QVariant &v)
+{
+    int result = -1;
+    if (m_user->contains(id))
+        result = m_user->setValue(id, v);
+    else if (m_device->contains(id))
+        result = m_device->setValue(id, v);
+    if (result != 0)
+        QxtLogger::getInstance()->debug(kTag, "error setting parameter", ParameterCatalogue::logName(id), result);
+    return result;
+}
+
+int Dravik_v2::userInt(int id, int fallback) const
+{
+    bool ok = false;
+    const int v = m_user->value(id).toInt(&ok);
+    return ok ? v : fallback;
+}
+
+void Dravik_v2::confirmUser(int id, const QVariant &value)
+{
+    m_user->update(id, value, AbstractParameterContainer::StatusSynchronised);
+}
+
+void Dravik_v2::onParameterStatusChanged(int parameterId, int status)
+{
+    if (status == AbstractParameterContainer::StatusPending) {
+        confirmUserRequest(parameterId);
+        return;
+    }
+    switch (parameterId) {
+    case UserCharge:
+    case ChargeToVoltageFactor:
+    case RelativeTriggerLevel:
+        onPdGainLevelUpdateTimer();
+        break;
+    case CalibrationFactor:
+    case TriggerLevelByCharge:
+        applyTriggerLevelByCharge();
+        break;
+    case ExpertMode:
+        if (!m_user->value(ExpertMode).toBool()) {
+            onPdGainLevelUpdateTimer();
+            applyStartParameters(true);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Dravik_v2::confirmUserRequest(int id)
+{
+    QxtLogger *log = QxtLogger::getInstance();
+    const QVariant current = m_user->value(id);
+    const QVariant requested = m_user->newValue(id);
+
+    switch (id) {
+    case UserOperationMode:
+        if (current.isValid() && requested.isValid()) {
+            const int mode = requested.toInt();
+            const bool supported = OperationModes::isSupported(m_device->value(DeviceConfigDeviceType), mode);
+            if (!supported) {
+                Q_EMIT notification(StatusWarning,
+                                    tr("Operation mode '%1' not supported.").arg(OperationModes::name(mode, false)),
+                                    -1);
+            }
+            Q_EMIT startableChanged(m_startable && supported);
+            if ((mode == OperationModes::DisturbanceLevel || mode == OperationModes::SensitivityCheck) &&
+                mode != current.toInt()) {
+                log->debug(kTag, "reset user charge because of OpMode");
+                setValue(UserCharge, mode == OperationModes::SensitivityCheck ? kChargeSensitivity : kChargeDefault);
+            }
+        }
+        confirmUser(id, requested);
+        break;
+    case UserMeasurementMode:
+        if (!current.isValid() || current.toInt() == -1) {
+            log->debug(kTag, "reset user charge because of MeasMode");
+            setValue(UserCharge, kChargeDefault);
+        }
+        confirmUser(id, requested);
+        break;
+    case NominalCharge: {
+        confirmUser(id, requested);
+        bool ok = false;
+        const double charge = requested.toDouble(&ok);
+        if (ok && charge > 1e-12)
+            confirmUser(UserCharge, requested);
+        else
+            log->debug(kTag, "rejecting nominal charge of 0");
+        break;
+    }
+    default:
+        confirmUser(id, requested);
+        break;
+    }
+}
+
+int Dravik_v2::maxVoltage() const
+{
+    return OperationModes::maxVoltage(m_device->value(DeviceConfigDeviceType));
+}
+
+QString Dravik_v2::phaseName(int phase) const
+{
+    return QStringLiteral("L%1").arg(phase + 1);
+}
+
+QPair<StatusType, QString> Dravik_v2::statusInfo(int code) const
+{
+    return m_statusCodes.value(code, {StatusInformation, QString()});
+}
+
+// ---- environment and settings ----------------------------------------------
+
+void Dravik_v2::setEnvironment(const AbstractQueryObject &query)
+{
+    QxtLogger *log = QxtLogger::getInstance();
+    const int measurementMode = query.measurementMode();
+    const unsigned maxShots = query.maximumShots();
+    QVariant operationMode, charge, hvSource, factor, calibration;
+    query.query(AbstractQueryObject::KeyOperationMode, operationMode, -1, -1);
+    query.query(AbstractQueryObject::KeyNominalCharge, charge, -1, -1);
+    query.query(AbstractQueryObject::KeyHvSourceType, hvSource, -1, -1);
+    query.query(AbstractQueryObject::KeyChargeToVoltageFactor, factor, -1, -1);
+    query.query(AbstractQueryObject::KeyChargeCalibrationFactor, calibration, -1, 1018);
+
+    log->debug(kTag, Q_FUNC_INFO, "MeasMode", measurementMode, "opMode",
+               OperationModes::name(operationMode.isValid() ? operationMode.toInt() : -1, false), "charge", charge,
+               "MaxShots", maxShots);
+    setValue(UserMeasurementMode, measurementMode);
+    setValue(MaxVlfShots, maxShots);
+    if (operationMode.isValid())
+        setValue(UserOperationMode, operationMode);
+    if (charge.isValid())
+        setValue(NominalCharge, charge);
+    if (hvSource.isValid()) {
+        log->debug(kTag, Q_FUNC_INFO, "HV source type:", hvSource);
+        setValue(HvSourceType, hvSource);
+    }
+    if (factor.isValid()) {
+        log->debug(kTag, Q_FUNC_INFO, "Charge voltage faktor:", factor);
+        setValue(ChargeToVoltageFactor, factor);
+    }
+    if (calibration.isValid()) {
+        log->debug(kTag, Q_FUNC_INFO, "Charge calibration faktor:", calibration);
+        setValue(CalibrationFactor, calibration);
+    }
+    if (isOpen())
+        applyStartParameters(false);
+}
+
+QVariantHash Dravik_v2::settings() const
+{
+    return DeviceSettings::settings([this](int id) { return value(id); });
+}
+
+bool Dravik_v2::applySettings(const QVariantHash &settings)
+{
+    const DeviceSettings::Access access =
+        DeviceSettings::apply(settings, [this](int id, const QVariant &v) { setValue(id, v); });
+    m_serviceAccess = access.service;
+    m_productionAccess = access.production;
+    m_development = access.development;
+    return m_serviceAccess;
+}
+
+void Dravik_v2::resetSettings()
+{
+    QxtLogger::getInstance()->debug(kTag, "Reset settings");
+}
+
+// ---- widgets (the views arrive with the user interface) --------------------
+
+bool Dravik_v2::hasWidget(int kind) const
+{
+    return kind == 1 || kind == 2 || kind == 8;
+}
+
+void Dravik_v2::createWidget(int kind, QLayout *layout)
+{
+    Q_UNUSED(kind)
+    Q_UNUSED(layout)
+}
+
+QPixmap Dravik_v2::icon() const
+{
+    return QPixmap(QStringLiteral("://dravik1.png"));
+}
+
+// ---- measurement control ---------------------------------------------------
+
+void Dravik_v2::setDataTransferEnabled(bool enabled)
+{
+    if (enabled)
+        m_flags |= FlagDataTransfer;
+    else
+        m_flags &= ~FlagDataTransfer;
+}
+
+void Dravik_v2::start()
+{
+    QxtLogger *log = QxtLogger::getInstance();
+    log->trace(kTag, Q_FUNC_INFO);
+
+    for (const auto &creator : qAsConst(m_chunkCreators))
+        creator->reset();
+    // The hardware channels that feed a registered channel take part in this acquisition.
+    m_acquisition.clear();
+    for (auto it = m_hwChannelMap.constBegin(); it != m_hwChannelMap.constEnd(); ++it) {
+        const QSharedPointer<DravikChunkCreator_v2> creator = m_chunkCreators.value(it.value());
+        if (creator)
+            m_acquisition.insert(it.key(), creator);
+    }
+    Q_EMIT validHwChannels(m_acquisition.keys());
+
+    if (m_user->value(ExpertMode).toBool()) {
+        log->debug(kTag, "start in expert mode");
+        Q_EMIT measurementCommand(StartMeasurement, 0);
+        return;
+    }
+    log->debug(kTag, "start in simplified mode");
+    m_startPending = true;
+    if (!m_user->pendingIds().isEmpty()) {
+        log->debug(kTag, "wait for parameter adjustment to finish");
+        return;
+    }
+    m_startPending = false;
+    Q_EMIT measurementCommand(StartMeasurement, 0);
+}
+
+void Dravik_v2::sendStop()
+{
+    Q_EMIT measurementCommand(StopMeasurement, 0);
+    setReady(false);
+}
+
+void Dravik_v2::stop(bool force)
+{
+    QxtLogger::getInstance()->trace(kTag, Q_FUNC_INFO, force);
+    if (!isRunning()) {
+        Q_EMIT stopped(0);
+        return;
+    }
+    sendStop();
+}
+
+void Dravik_v2::disengage()
+{
+    QxtLogger::getInstance()->trace(kTag, "disengage");
+    m_lastAppliedOperationMode = -1;
+    if (isRunning())
+        stop(true);
+    confirmUser(UserMeasurementMode, -1);
+}
+
+void Dravik_v2::onMeasurementCommandResponse(MeasurementCommands command, bool success)
+{
+    QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "command", int(command), "success", success);
+    switch (command) {
+    case StartMeasurement:
+        setRunning(success, success ? 0 : StatusMeasurementAborted);
+        Q_EMIT requestParameter(QList<int>{MeasurementState});
+        break;
+    case StopMeasurement:
+        Q_EMIT requestParameter(QList<int>{MeasurementState});
+        setReady(false);
+        setRunning(false, success ? 0 : StatusMeasurementAborted);
+        break;
+    default:
+        break;
+    }
+}
+
+void Dravik_v2::setRunning(bool running, int status)
+{
+    if (isRunning() == running)
+        return;
+    if (running) {
+        m_flags |= FlagRunning;
+        inspect(0, QStringLiteral("signal started"));
+        Q_EMIT started();
+    } else {
+        m_flags &= ~FlagRunning;
+        inspect(0, QStringLiteral("signal stopped (%1)").arg(status));
+        Q_EMIT stopped(status);
+    }
+}
+
+void Dravik_v2::setReady(bool isReadyNow)
+{
+    if (isReady() == isReadyNow)
+        return;
+    if (isReadyNow)
+        m_flags |= FlagReady;
+    else
+        m_flags &= ~FlagReady;
+    inspect(0, QStringLiteral("signal ready (%1)").arg(isReadyNow ? 1 : 0));
+    Q_EMIT ready(isReadyNow);
+}
+
+void Dravik_v2::processPdBoxMeasurementState(int state)
+{
+    switch (state) {
+    case 2: // Starting
+    case 3: // Running
+        if (state == 3 && isRunning()) {
+            setReady(true);
+            break;
+        }
+        if (!isRunning()) {
+            // The detector runs without a start from us: stop it.
+            QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "stopping measurement on device");
+            sendStop();
+        }
+        break;
+    case 8: // Stopping
+    case 9: // Stopped
+        if (isRunning())
+            sendStop();
+        break;
+    default:
+        break;
+    }
+}
+
+void Dravik_v2::onChannelStateChanged(int id, quint8 state)
+{
+    Q_UNUSED(id)
+    const bool dataReady = state & 0x40;
+    const bool invalid = state & 0x80;
+    if (invalid || !dataReady)
+        return;
+    const int hardware = state & 0x0F;
+    QxtLogger *log = QxtLogger::getInstance();
+    if (!(m_flags & FlagDataTransfer)) {
+        if (m_verbose)
+            log->debug(kTag, "discard measurement data");
+        Q_EMIT measurementCommand(DiscardData, hardware);
+        return;
+    }
+    QTimer *&guard = m_requestGuards[hardware];
+    if (!guard) {
+        guard = new QTimer(this);
+        guard->setSingleShot(true);
+        guard->setInterval(m_measurementStateInterval);
+    }
+    // A transfer of this channel is already in flight.
+    if (guard->isActive())
+        return;
+    if (m_verbose)
+        log->debug(kTag, "requesting data");
+    guard->start();
+    Q_EMIT measurementCommand(TransferData, hardware);
+}
+
+void Dravik_v2::onChannelRegistered(int channelId)
+{
+    m_chunkCreators.insert(channelId, QSharedPointer<DravikChunkCreator_v2>::create(channelId));
+}
+
+void Dravik_v2::onChannelDataAvailable(int hwChannelId, qulonglong triggerTimeStamp, qulonglong packetTimeStamp,
+                                       QByteArray data)
+{
+    Q_UNUSED(triggerTimeStamp)
+    // Blocks of channels nobody listens to in this acquisition are dropped.
+    const QSharedPointer<DravikChunkCreator_v2> creator = m_acquisition.value(hwChannelId);
+    if (creator)
+        creator->addSlice(packetTimeStamp, data);
+}
+
+void Dravik_v2::onChannelDataTermination(int hwChannelId, qulonglong triggerTimeStamp, qulonglong packetTimeStamp)
+{
+    processChunk(hwChannelId, triggerTimeStamp, packetTimeStamp);
+    // The transfer of this group is complete, so no request is in flight any
+    // more: the next report of ready data may ask at once instead of waiting
+    // out the guard. At high data rates the guard would otherwise cap a
+    // channel at one frame per state poll.
+    if (QTimer *guard = m_requestGuards.value(RawDataUnpacker_v2::groupOf(hwChannelId)))
+        guard->stop();
+    // Read the state anew after every end of a transfer.
+    Q_EMIT requestParameter(QList<int>{MeasurementState});
+}
+
+void Dravik_v2::processChunk(int hwChannelId, quint64 start, quint64 end)
+{
+    const QSharedPointer<DravikChunkCreator_v2> creator = m_acquisition.value(hwChannelId);
+    if (!creator) {
+        QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "no handler for channel", hwChannelId);
+        return;
+    }
+    const int channelId = m_hwChannelMap.value(hwChannelId, 0);
+    for (int token : creator->collectChunks(start, end, false))
+        Q_EMIT channelDataAvailable(channelId, token);
+}
+
+ChannelData Dravik_v2::takeChannelData(int channelId, int token, bool *ok)
+{
+    QxtLogger *log = QxtLogger::getInstance();
+    const QSharedPointer<DravikChunkCreator_v2> creator = m_chunkCreators.value(channelId);
+    if (!creator) {
+        log->warning(kTag, Q_FUNC_INFO, QStringLiteral("channel (id %1) not available.").arg(channelId));
+        if (ok)
+            *ok = false;
+        return ChannelData();
+    }
+    ChannelData chunk = creator->takeToken(token);
+    if (chunk.isEmpty()) {
+        log->warning(kTag, Q_FUNC_INFO,
+                     QStringLiteral("channel (id %1) data (token %2) not available.").arg(channelId).arg(token));
+        if (ok)
+            *ok = false;
+        return ChannelData();
+    }
+    chunk.channelId = channelId;
+    ChannelInfo info;
+    if (channelInfo(channelId, info))
+        chunk.dataType = info.dataType;
+    log->debug(kTag, Q_FUNC_INFO, "channel", channelId, "token", token);
+    if (ok)
+        *ok = true;
+    return chunk;
+}
+
+void Dravik_v2::onResetToDefault()
+{
+    applyStartParameters(true);
+}
+
+void Dravik_v2::applyStartParameters(bool force)
+{
+    QxtLogger *log = QxtLogger::getInstance();
+    if (m_user->value(ExpertMode).toBool() && !force)
+        return;
+
+    const QVariant measurementModeValue = m_user->value(UserMeasurementMode);
+    const int measurementMode = measurementModeValue.isValid() ? measurementModeValue.toInt() : -2;
+    const QVariant maxShots = m_user->value(MaxVlfShots);
+    int operationMode = 0;
+    bool gating = false;
+    if (measurementMode == 0) {
+        const QVariant mode = m_user->value(UserOperationMode);
+        if (mode.isValid()) {
+            operationMode = mode.toInt();
+            log->debug(kTag, "Operationmode:", OperationModes::name(operationMode, false));
+        } else {
+            log->debug(kTag, "invalid operationmode, using mode", operationMode);
+        }
+        if (operationMode == OperationModes::DisturbanceLevel && operationMode != m_lastAppliedOperationMode)
+            setValue(UserCharge, kChargeDefault);
+        m_lastAppliedOperationMode = operationMode;
+        gating = true;
+    } else if (measurementMode != 1 && measurementMode != 2) {
+        log->warning(kTag, Q_FUNC_INFO, "invalid measurement mode, using default parameters");
+    }
+
+    const auto record = [&](AcquisitionTiming::Group group) {
+        return AcquisitionTiming::lookup(group, measurementMode, operationMode, maxShots);
+    };
+    const AcquisitionTiming::Record tv = record(AcquisitionTiming::TestVoltage);
+    const AcquisitionTiming::Record charge = record(AcquisitionTiming::Charge);
+    const AcquisitionTiming::Record muxer = record(AcquisitionTiming::Muxer);
+
+    m_device->setValue(AcquisitionTiming::parameters(tv, charge, muxer));
+    log->debug(kTag, "setParameters (TVPeriod/TVPreTrigger/QPeriod/QPreTrigger/MuxerPeriod/MuxerPretrigger)",
+               tv.samplePeriod, tv.pretrigger, charge.samplePeriod, charge.pretrigger, muxer.samplePeriod,
+               muxer.pretrigger);
+    log->debug(kTag, "setParameters (Triggersource0)", charge.triggerSource);
+    log->debug(kTag, "setParameters (Triggersource1)", muxer.triggerSource);
+    applyGating(gating);
+}
+
+void Dravik_v2::applyGating(bool enable)
+{
+    QxtLogger *log = QxtLogger::getInstance();
+    quint32 digitalActivation = 0;
+    quint32 digitalHoldTime = 0;
+    quint32 systemActivation = 0;
+    double systemLevel = 0.0;
+    quint32 systemHoldTime = 0;
+    // HV sources of type 1 gate through digital channel 0 instead of the system gating input.
+    if (userInt(HvSourceType, -1) == 1) {
+        digitalActivation = enable;
+        digitalHoldTime = 200000;
+    } else {
+        systemActivation = enable;
+        systemLevel = 0.1585;
+        systemHoldTime = 20000;
+    }
+    const QVariant holdTime = m_user->value(SettingsDigitalChannel0HoldTime);
+    if (DeviceSettings::isUnsignedNumber(holdTime)) {
+        log->debug(kTag, "Overwrite Digitalchannel 0 Holdtime with value", holdTime);
+        digitalHoldTime = quint32(holdTime.toDouble());
+    }
+    const QVariant level = m_user->value(SettingsSystemGatingLevel);
+    if (isNumber(level)) {
+        log->debug(kTag, "Overwrite Systemgating level with value", level);
+        systemLevel = level.toDouble();
+    }
+    const QVariant systemHold = m_user->value(SettingsSystemGatingHoldTime);
+    if (isNumber(systemHold)) {
+        log->debug(kTag, "Overwrite Systemgating hold time with value", systemHold);
+        systemHoldTime = quint32(systemHold.toDouble());
+    }
+    m_device->setValue(QHash<int, QVariant>{
+        {1099, float(systemLevel)},
+        {1100, systemHoldTime},
+        {1098, systemActivation},
+        {1101, 0u},
+        {1104, digitalActivation},
+        {1105, 0u},
+        {1106, 0u},
+        {1107, 0u},
+        {1108, 0u},
+        {1109, 0u},
+        {1072, -16.0f},
+        {1134, digitalHoldTime},
+    });
+}
+
+void Dravik_v2::onPdGainLevelUpdateTimer()
+{
+    if (!isOpen())
+        return;
+    const double charge = m_user->value(UserCharge).toDouble();
+    const bool expert = m_user->value(ExpertMode).toBool();
+    setGainsByCharge(!expert, charge);
+    if (!expert)
+        setValue(TriggerLevelByCharge, m_user->value(RelativeTriggerLevel).toDouble() / 100.0 * charge * 1e9);
+}
+
+void Dravik_v2::setGainsByCharge(bool enable, double charge)
+{
+    if (!enable)
+        return;
+    QxtLogger *log = QxtLogger::getInstance();
+    bool usedFactor = false;
+    const double factor = GainSelection::voltageFactor(m_device->value(GainPdBandwidthValue),
+                                                       userInt(UserMeasurementMode, -1),
+                                                       m_user->value(ChargeToVoltageFactor), &usedFactor);
+    if (usedFactor)
+        log->debug(kTag, "Charge to Voltage factor used for setting gains", factor);
+    const double gain = GainSelection::chooseLevel(m_device->value(GainPdLevels).toList(),
+                                                   GainSelection::targetDb(charge, factor));
+    log->debug(kTag, "set gain values:", gain, "depending on charge:", charge);
+    QHash<int, QVariant> request{{GainPdValue, float(gain)}};
+    if (m_device->value(GainRemotePowerValue).toDouble() < 0.5)
+        request.insert(GainRemotePowerValue, 1.0f);
+    m_device->setValue(request);
+}
+
+void Dravik_v2::applyTriggerLevelByCharge()
+{
+    if (userInt(UserMeasurementMode, -1) != 0)
+        return;
+    const double calibration = m_user->value(CalibrationFactor).toDouble();
+    const double gainDb = m_device->value(GainPdValue).toDouble();
+    const double charge = m_user->value(TriggerLevelByCharge).toDouble() * 1e-9;
+    const double level = GainSelection::triggerLevel(charge, gainDb, calibration);
+    QxtLogger::getInstance()->debug(kTag, "charge", charge, "gain", std::pow(10.0, gainDb / -20.0), "calfactor",
+                                    calibration, "triggerLevel", level);
+    // A calibration factor of 0 (or none yet) gives no usable level; the
+    // detector keeps its last one.
+    if (!std::isfinite(level))
+        return;
+    m_device->setValue(Trigger1Level, float(level));
+}

@@ -1,0 +1,190 @@
+#pragma once
+
+#include "AbstractDevice.h"
+#include "AcquisitionTiming.h"
+#include "MeasurementCommands.h"
+
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QSharedPointer>
+#include <QTimer>
+#include <QVariantHash>
+
+class DravikChunkCreator_v2;
+class DravikProtocolHandler_v2;
+class ParameterHandler;
+class QThread;
+
+// The device that stands for one detector. It lives on the host's thread and
+// drives the protocol thread only through queued signals; the two parameter
+// containers are the only state both threads touch, and they lock themselves.
+//
+// Open states: 0 disconnected, 1 connecting (socket up, identification and
+// version check running), 2 connected, 3 disconnecting.
+class Dravik_v2 : public AbstractDevice
+{
+    Q_OBJECT
+
+public:
+    enum OpenState {
+        StateDisconnected = 0,
+        StateConnecting = 1,
+        StateConnected = 2,
+        StateDisconnecting = 3
+    };
+
+    // Status codes the host can look up with statusInfo().
+    enum StatusCode {
+        StatusConnectionActive = -1001,
+        StatusConnectionOpened = -1002,
+        StatusConnectionClosed = -1003,
+        StatusDeviceNotSupported = -1004,
+        StatusInvalidDeviceState = -1005,
+        StatusMeasurementAborted = -1006,
+        StatusConnectionLost = -1007,
+        StatusLinkDown = -4 // running cleared because the link went down
+    };
+
+    explicit Dravik_v2(QObject *parent = nullptr);
+    ~Dravik_v2() override;
+
+    bool initialize() override;
+    bool isAvailable() const override { return true; }
+    bool isOpen() const override { return m_openState == StateConnected; }
+    int openState() const override { return m_openState; }
+    void open() override;
+    void close() override;
+    int phaseCount() const override { return 1; }
+    int maxVoltage() const override;
+    double minimumVoltage() const override { return 0.0; }
+    double maximumVoltage() const override { return maxVoltage(); }
+    ChannelData takeChannelData(int channelId, int token, bool *ok = nullptr) override;
+    QString phaseName(int phase) const override;
+    QVariant value(int id) const override;
+    int setValue(int id, const QVariant &v) override;
+    QVariantHash settings() const override;
+    void setEnvironment(const AbstractQueryObject &query) override;
+    bool applySettings(const QVariantHash &settings) override;
+    void resetSettings() override;
+    bool hasWidget(int kind) const override;
+    void createWidget(int kind, QLayout *layout) override;
+    QPixmap icon() const override;
+    bool isReady() const override { return m_flags & FlagReady; }
+    bool isRunning() const override { return m_flags & FlagRunning; }
+    QPair<StatusType, QString> statusInfo(int code) const override;
+    void setDataTransferEnabled(bool enabled) override;
+    void start() override;
+    void stop(bool force = false) override;
+    void disengage() override;
+    void reserved() override {}
+
+    // The measurement-state texts, for the widgets.
+    QHash<int, QString> measurementStateTexts() const { return m_measurementStateTexts; }
+    QSharedPointer<ParameterHandler> userContainer() const { return m_user; }
+    QSharedPointer<ParameterHandler> deviceContainer() const { return m_device; }
+    QHash<int, int> hwChannelMap() const { return m_hwChannelMap; }
+    // Access granted by the last applySettings().
+    bool serviceAccess() const { return m_serviceAccess; }
+    bool productionAccess() const { return m_productionAccess; }
+    // True when the firmware (or, on software below 2, the hardware) version is at least min.
+    bool firmwareAtLeast(quint32 min) const;
+
+Q_SIGNALS:
+    void openIo();
+    void closeIo();
+    void measurementCommand(MeasurementCommands command, int data = 0);
+    void requestParameter(QList<int> parameterIds);
+    void setTriggerSources(QList<QPair<int, QString>> triggerSources);
+    void readLogFile(QString filename);
+    void firmwareUpdateState(int state, double progress, QString description);
+    void firmwareUpdate(QByteArray bitstream, quint8 mode);
+    void validHwChannels(QList<int> channels);
+    void inspectEvent(int event, QVariantHash hash);
+    void startableChanged(bool isStartable);
+    // A log read ended: ok when the whole log was written to filename.
+    void logFileRead(bool ok, QString filename, qint64 bytes);
+
+private Q_SLOTS:
+    void onConnect();
+    void onDisconnect();
+    void onConnectionChanged(bool isOpen);
+    void onMeasurementCommandResponse(MeasurementCommands command, bool success);
+    void onChannelDataAvailable(int hwChannelId, qulonglong triggerTimeStamp, qulonglong packetTimeStamp,
+                                QByteArray data);
+    void onChannelDataTermination(int hwChannelId, qulonglong triggerTimeStamp, qulonglong packetTimeStamp);
+    void onParameterStatusChanged(int parameterId, int status);
+    void onDeviceParameterStatusChanged(int parameterId, int status);
+    void onMeasurementStateTimeout();
+    void onVitalDataTimer();
+    void onError(int error, QString errorString);
+    void onReadLogFile();
+    void onStartupTimer();
+    void onParameterCheckTimeout();
+    void onPdGainLevelUpdateTimer();
+    void onResetToDefault();
+
+protected:
+    void onChannelRegistered(int channelId) override;
+
+private:
+    enum Flag {
+        FlagRunning = 2,
+        FlagReady = 4,
+        FlagDataTransfer = 8
+    };
+
+    // Connection lifecycle.
+    void createProtocolThread();
+    void setOpenState(int state, int status);
+    void checkVersions();
+    void refreshAllParameters(bool skipIdentification);
+    void announceStartable(bool startable);
+    void handleDeviceParameter(int id);
+    void setHwChannelMapping(bool dual, bool gating, quint8 ch0, quint8 ch1);
+    void inspect(int event, const QString &text);
+    void processChunk(int hwChannelId, quint64 start, quint64 end);
+
+    // Measurement control.
+    void applyStartParameters(bool force);
+    void applyGating(bool enable);
+    void setGainsByCharge(bool enable, double charge);
+    void applyTriggerLevelByCharge();
+    void processPdBoxMeasurementState(int state);
+    void onChannelStateChanged(int id, quint8 state);
+    void sendStop();
+    void setRunning(bool running, int status);
+    void setReady(bool isReadyNow);
+
+    // User requests: checked, given their side effects and confirmed.
+    void confirmUserRequest(int id);
+    void confirmUser(int id, const QVariant &value);
+    int userInt(int id, int fallback) const;
+
+    int m_openState = StateDisconnected;
+    bool m_startPending = false;
+    // Logical channel → its chunk creator, for the life of the device.
+    QHash<int, QSharedPointer<DravikChunkCreator_v2>> m_chunkCreators;
+    // Hardware channel → chunk creator of the running acquisition.
+    QHash<int, QSharedPointer<DravikChunkCreator_v2>> m_acquisition;
+    QHash<int, int> m_hwChannelMap;
+    QSharedPointer<ParameterHandler> m_user;
+    QSharedPointer<ParameterHandler> m_device;
+    QTimer m_measurementStateTimer;
+    QTimer m_vitalDataTimer;
+    QTimer m_startupTimer;
+    int m_measurementStateInterval = 100;
+    int m_vitalDataInterval = 500;
+    int m_flags = 0;
+    QHash<int, int> m_selectorMap;
+    bool m_verbose = true;
+    QHash<int, QString> m_measurementStateTexts;
+    int m_lastAppliedOperationMode = -1;
+    QHash<int, QTimer *> m_requestGuards;
+    bool m_startable = true;
+    bool m_serviceAccess = false;
+    bool m_productionAccess = false;
+    bool m_development = false;
+    QThread *m_protocolThread = nullptr;
+    QHash<int, QPair<StatusType, QString>> m_statusCodes;
+};

@@ -1,0 +1,263 @@
+#include "DravikMeasurementHandler_v2.h"
+#include "LogCapture.h"
+
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QSignalSpy>
+#include <QThread>
+#include <QtEndian>
+#include <QtTest>
+
+namespace {
+
+using Result = QPair<int, bool>;
+
+QStringList dravikLines(const LogCapture &log)
+{
+    QStringList lines;
+    for (const LogCapture::Line &line : log.lines()) {
+        if (line.category.startsWith(QLatin1String("dravik")))
+            lines.append(line.text);
+    }
+    return lines;
+}
+
+// The thread that wrote the first message log line containing a marker; the
+// unpacker's only way of showing where it runs.
+QMutex g_seenMutex;
+QThread *g_seenOn = nullptr;
+QtMessageHandler g_previous = nullptr;
+
+void threadSpy(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1String("invalid packet cafe"))) {
+        QMutexLocker locker(&g_seenMutex);
+        if (!g_seenOn)
+            g_seenOn = QThread::currentThread();
+    }
+    if (g_previous)
+        g_previous(type, context, message);
+}
+
+} // namespace
+
+class tst_MeasurementHandler : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("dravik.debug=true"));
+    }
+
+    // Runs before anything registers the link's meta-types: the job must be
+    // usable on its own, its relay crossing two threads without Qt complaints.
+    void dataFramesComeBackAsChannelData()
+    {
+        LogCapture log;
+        DravikMeasurementHandler_v2 job;
+        QStringList order;
+        QList<QByteArray> blocks;
+        connect(&job, &AbstractMeasurementJob_v2::channelData, this,
+                [&](int channel, quint64 trigger, quint64 packet, const QByteArray &data) {
+                    order.append(QStringLiteral("data %1 %2 %3").arg(channel).arg(trigger).arg(packet));
+                    blocks.append(data);
+                });
+        connect(&job, &AbstractMeasurementJob_v2::channelDataTermination, this,
+                [&](int channel, quint64 trigger, quint64 packet) {
+                    order.append(QStringLiteral("end %1 %2 %3").arg(channel).arg(trigger).arg(packet));
+                });
+
+        // Group 1, trigger 5, packet 6, one word with bit 0 set; then its termination.
+        job.onQlpPacket(0x0F5B, 0, 0,
+                        QByteArray::fromHex("01000000 0000 0000 0500000000000000 0600000000000000 01000000"));
+        job.onQlpPacket(0x0F5B, 0, 0, QByteArray::fromHex("01000000 0000 0000 0500000000000000 0700000000000000"));
+        // Nothing is unpacked on this thread.
+        QVERIFY(order.isEmpty());
+
+        QTRY_COMPARE(order.size(), 18);
+        const QStringList expected{
+            "data 9 5 6",  "data 10 5 6", "data 11 5 6", "data 12 5 6", "data 13 5 6", "data 14 5 6",
+            "data 15 5 6", "data 16 5 6", "data 8 5 6",  "end 9 5 7",   "end 10 5 7",  "end 11 5 7",
+            "end 12 5 7",  "end 13 5 7",  "end 14 5 7",  "end 15 5 7",  "end 16 5 7",  "end 8 5 7"};
+        QCOMPARE(order, expected);
+        QCOMPARE(blocks.first().toHex(), QByteArray("01"));
+        QCOMPARE(blocks.at(1).toHex(), QByteArray("00"));
+        QCOMPARE(qFromLittleEndian<float>(blocks.at(8).constData()), 1.0f / 2147483648.0f);
+        QCOMPARE(log.unexpectedQtWarnings(), QStringList());
+    }
+
+    void unpackerRunsOnItsOwnThread()
+    {
+        {
+            QMutexLocker locker(&g_seenMutex);
+            g_seenOn = nullptr;
+        }
+        g_previous = qInstallMessageHandler(threadSpy);
+        DravikMeasurementHandler_v2 job;
+        job.onQlpPacket(0x0F5B, 0, 0, QByteArray::fromHex("cafe"));
+        QTRY_VERIFY([] { QMutexLocker locker(&g_seenMutex); return g_seenOn != nullptr; }());
+        qInstallMessageHandler(g_previous);
+        QVERIFY(g_seenOn != QThread::currentThread());
+    }
+
+    // The switch is queued behind the frames before it and ahead of those after.
+    void gainCompensationFollowsFrameOrder()
+    {
+        DravikMeasurementHandler_v2 job;
+        QSignalSpy data(&job, &AbstractMeasurementJob_v2::channelData);
+        // Group 0, 16 bit, gain A 20 dB, one sample 0x4000 (0.5).
+        const QByteArray frame = QByteArray::fromHex("00000000 0014 0000 0000000000000000 0000000000000000 0040");
+        job.onQlpPacket(0x0F5B, 0, 0, frame);
+        job.setGainCompensation(false);
+        job.onQlpPacket(0x0F5B, 0, 0, frame);
+        job.setGainCompensation(true);
+        job.onQlpPacket(0x0F5B, 0, 0, frame);
+        QTRY_COMPARE(data.size(), 3);
+        QList<float> values;
+        for (const QList<QVariant> &args : qAsConst(data))
+            values.append(qFromLittleEndian<float>(args.at(3).toByteArray().constData()));
+        QCOMPARE(values, (QList<float>{0.5f * 0.1f, 0.5f, 0.5f * 0.1f}));
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("argument");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QByteArray>("payload");
+
+        QTest::newRow("start ignores the argument") << 0 << 5 << 0x0F00 << QByteArray();
+        QTest::newRow("stop ignores the argument") << 1 << 7 << 0x0F01 << QByteArray();
+        QTest::newRow("transfer, low byte of 258") << 2 << 258 << 0x0F5B << QByteArray::fromHex("02");
+        QTest::newRow("transfer 0") << 2 << 0 << 0x0F5B << QByteArray::fromHex("00");
+        QTest::newRow("discard, low byte of -1") << 3 << -1 << 0x0F06 << QByteArray::fromHex("ff");
+        QTest::newRow("discard 40") << 3 << 40 << 0x0F06 << QByteArray::fromHex("28");
+        QTest::newRow("unknown value 4") << 4 << 1 << -1 << QByteArray();
+        QTest::newRow("unknown value -1") << -1 << 1 << -1 << QByteArray();
+    }
+
+    void commands()
+    {
+        QFETCH(int, command);
+        QFETCH(int, argument);
+        QFETCH(int, id);
+        QFETCH(QByteArray, payload);
+
+        DravikMeasurementHandler_v2 job;
+        QSignalSpy sent(&job, &AbstractJobHandler_v2::sendQlpCommand);
+        LogCapture log;
+        job.processMeasurementCommand(MeasurementCommands(command), argument);
+        if (id < 0) {
+            QCOMPARE(sent.size(), 0);
+            QCOMPARE(dravikLines(log), QStringList());
+            return;
+        }
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent.first().at(0).value<quint16>(), quint16(id));
+        QCOMPARE(sent.first().at(1).toByteArray().toHex(), payload.toHex());
+    }
+
+    void frames_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("stateCode");
+        QTest::addColumn<int>("ackCode");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QList<Result>>("results");
+        QTest::addColumn<QList<QByteArray>>("unpacked");
+        QTest::addColumn<QStringList>("lines");
+
+        const QString started = QStringLiteral("[DRAVIK.MH]: processed command StartMeasurement");
+        const QString stopped = QStringLiteral("[DRAVIK.MH]: processed command StopMeasurement");
+        QTest::newRow("start acknowledged") << 0x0F00 << 7 << 0 << QByteArray::fromHex("01") << QList<Result>{{0, true}}
+                                            << QList<QByteArray>() << QStringList{started};
+        QTest::newRow("start refused") << 0x0F00 << 0 << 1 << QByteArray() << QList<Result>{{0, false}}
+                                       << QList<QByteArray>() << QStringList{started};
+        QTest::newRow("stop acknowledged") << 0x0F01 << 3 << 0 << QByteArray() << QList<Result>{{1, true}}
+                                           << QList<QByteArray>() << QStringList{stopped};
+        QTest::newRow("stop refused") << 0x0F01 << 0 << 0xffff << QByteArray() << QList<Result>{{1, false}}
+                                      << QList<QByteArray>() << QStringList{stopped};
+        QTest::newRow("discard acknowledged: silence") << 0x0F06 << 0 << 0 << QByteArray::fromHex("05")
+                                                       << QList<Result>() << QList<QByteArray>() << QStringList();
+        QTest::newRow("discard refused: silence") << 0x0F06 << 1 << 1 << QByteArray()
+                                                  << QList<Result>() << QList<QByteArray>() << QStringList();
+        QTest::newRow("data frame whatever its codes")
+            << 0x0F5B << 9 << 4 << QByteArray::fromHex("0102030405") << QList<Result>()
+            << QList<QByteArray>{QByteArray::fromHex("0102030405")} << QStringList();
+        QTest::newRow("empty data frame is still forwarded")
+            << 0x0F5B << 0 << 0 << QByteArray() << QList<Result>() << QList<QByteArray>{QByteArray()} << QStringList();
+    }
+
+    void frames()
+    {
+        QFETCH(int, command);
+        QFETCH(int, stateCode);
+        QFETCH(int, ackCode);
+        QFETCH(QByteArray, payload);
+        QFETCH(QList<Result>, results);
+        QFETCH(QList<QByteArray>, unpacked);
+        QFETCH(QStringList, lines);
+
+        registerLinkMetaTypes();
+        DravikMeasurementHandler_v2 job;
+        QSignalSpy result(&job, &AbstractMeasurementJob_v2::measurementCommandResult);
+        QSignalSpy unpack(&job, &DravikMeasurementHandler_v2::unpackData);
+        QSignalSpy sent(&job, &AbstractJobHandler_v2::sendQlpCommand);
+        LogCapture log;
+        job.onQlpPacket(quint16(command), quint16(stateCode), quint16(ackCode), payload);
+
+        QList<Result> gotResults;
+        for (const QList<QVariant> &args : qAsConst(result))
+            gotResults.append({int(args.at(0).value<MeasurementCommands>()), args.at(1).toBool()});
+        QCOMPARE(gotResults, results);
+        QList<QByteArray> gotUnpacked;
+        for (const QList<QVariant> &args : qAsConst(unpack))
+            gotUnpacked.append(args.at(0).toByteArray());
+        QCOMPARE(gotUnpacked, unpacked);
+        QCOMPARE(sent.size(), 0);
+        QCOMPARE(dravikLines(log), lines);
+    }
+
+    void unknownFrameIsReported()
+    {
+        registerLinkMetaTypes();
+        DravikMeasurementHandler_v2 job;
+        QSignalSpy result(&job, &AbstractMeasurementJob_v2::measurementCommandResult);
+        QSignalSpy unpack(&job, &DravikMeasurementHandler_v2::unpackData);
+        LogCapture log;
+        job.onQlpPacket(0x0F02, 0, 0, QByteArray::fromHex("0100"));
+        const QStringList lines = dravikLines(log);
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(log.texts(QtWarningMsg, QStringLiteral("dravik")), lines);
+        QVERIFY2(lines.first().startsWith(QLatin1String("[DRAVIK.MH]: ")), qPrintable(lines.first()));
+        QVERIFY2(lines.first().endsWith(QLatin1String(" no handler for command 3842")), qPrintable(lines.first()));
+        QCOMPARE(result.size(), 0);
+        QCOMPARE(unpack.size(), 0);
+    }
+
+    void handledCommands()
+    {
+        DravikMeasurementHandler_v2 job;
+        QList<quint16> ids = job.commands();
+        std::sort(ids.begin(), ids.end());
+        QCOMPARE(ids, (QList<quint16>{0x0F00, 0x0F01, 0x0F06, 0x0F5B}));
+    }
+
+    // Going away with frames still queued for the unpacker must neither hang
+    // nor touch freed objects (run under ASan to see the latter).
+    void destroyedWithFramesInFlight()
+    {
+        QByteArray frame = QByteArray::fromHex("01000000 0000 0000 0000000000000000 0000000000000000");
+        frame.append(QByteArray(64 * 1024, '\x5a'));
+        for (int round = 0; round < 3; ++round) {
+            DravikMeasurementHandler_v2 job;
+            for (int i = 0; i < 50; ++i)
+                job.onQlpPacket(0x0F5B, 0, 0, frame);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_MeasurementHandler)
+#include "tst_measurementhandler.moc"

@@ -1,0 +1,593 @@
+#include "AbstractQueryObject.h"
+#include "DravikSimulator.h"
+#include "Dravik_v2.h"
+#include "LogCapture.h"
+#include "ParameterHandler.h"
+#include "PdQlp_v2.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+// The host's view of the test, as a host would hand it over.
+class TestQuery : public AbstractQueryObject
+{
+public:
+    int mode = 0;
+    unsigned shots = 4294967295u;
+    QHash<int, QVariant> keyed;
+
+    int measurementMode() const override { return mode; }
+    unsigned maximumShots() const override { return shots; }
+    bool query(int key, QVariant &value, int, int) const override
+    {
+        value = keyed.value(key);
+        return value.isValid();
+    }
+};
+
+// One timing instance as the detector stores it (40 bytes, little-endian).
+struct Timing
+{
+    quint32 periods;
+    quint64 samplePeriod;
+    qint64 pretrigger;
+    quint64 framePeriod;
+
+    static Timing decode(const QByteArray &p)
+    {
+        const auto *d = reinterpret_cast<const uchar *>(p.constData());
+        if (p.size() < 40)
+            return {};
+        return {qFromLittleEndian<quint32>(d + 4), qFromLittleEndian<quint64>(d + 8),
+                qFromLittleEndian<qint64>(d + 16), qFromLittleEndian<quint64>(d + 32)};
+    }
+};
+
+quint32 u32At(const QByteArray &p, int offset)
+{
+    return p.size() >= offset + 4 ? qFromLittleEndian<quint32>(reinterpret_cast<const uchar *>(p.constData()) + offset)
+                                  : 0xDEADBEEF;
+}
+
+float f32At(const QByteArray &p, int offset)
+{
+    const quint32 bits = u32At(p, offset);
+    float v;
+    memcpy(&v, &bits, 4);
+    return v;
+}
+
+enum : int {
+    SettingsConnection = 1171,
+    UserCharge = 2000,
+    UserOperationMode = 2001,
+    UserMeasurementMode = 2002,
+    ExpertMode = 2010,
+};
+
+} // namespace
+
+// The detector device against the simulator on a loopback port.
+class tst_Dravik : public QObject
+{
+    Q_OBJECT
+
+private:
+    DravikSimulator *m_sim = nullptr;
+    Dravik_v2 *m_device = nullptr;
+
+    ParameterHandler &deviceParams() { return *m_device->deviceContainer(); }
+
+    // A fresh simulator with identity and an initialised device aimed at it.
+    void setUpRig(const SimIdentity &identity = SimIdentity())
+    {
+        m_sim = new DravikSimulator;
+        m_sim->setIdentity(identity);
+        QVERIFY2(m_sim->listen(), qPrintable(m_sim->errorString()));
+        m_device = new Dravik_v2;
+        QVERIFY(m_device->initialize());
+        // Never the factory address: the simulator on this machine only.
+        QCOMPARE(m_device->setValue(SettingsConnection, QStringLiteral("127.0.0.1:%1").arg(m_sim->serverPort())), 0);
+    }
+
+    void openRig()
+    {
+        QSignalSpy opened(m_device, &AbstractDevice::opened);
+        m_device->open();
+        QVERIFY(opened.wait(10000));
+    }
+
+    // Waits until the link has carried every requested device parameter.
+    void settle()
+    {
+        QVERIFY(QTest::qWaitFor([this] { return deviceParams().pendingIds().isEmpty(); }, 10000));
+    }
+
+    void applyEnvironment(const TestQuery &query)
+    {
+        m_device->setEnvironment(query);
+        settle();
+    }
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        delete m_device;
+        delete m_sim;
+        m_device = nullptr;
+        m_sim = nullptr;
+    }
+
+    // ---- connection lifecycle --------------------------------------------
+
+    void openIdentifyRefreshAndClose()
+    {
+        setUpRig();
+        QSignalSpy states(m_device, &AbstractDevice::openStateChanged);
+        QSignalSpy opened(m_device, &AbstractDevice::opened);
+        QSignalSpy closed(m_device, &AbstractDevice::closed);
+        QSignalSpy inspect(m_device, &Dravik_v2::inspectEvent);
+        QElapsedTimer clock;
+
+        m_device->open();
+        QTRY_COMPARE(m_device->openState(), 1);
+        clock.start();
+        QVERIFY(opened.wait(10000));
+        // The start-up delay after a passed version check.
+        QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(states.count(), 2);
+        QCOMPARE(states.at(0).first().toInt(), 1);
+        QCOMPARE(states.at(1).first().toInt(), 2);
+        QVERIFY(m_device->isOpen());
+        QCOMPARE(m_device->value(1002).toULongLong(), SimIdentity().serial);
+        QCOMPARE(m_device->value(2009), m_device->value(1002));
+        // The full refresh reached every command instance.
+        QVERIFY(m_sim->requestCount(0x0F42) >= 5);
+        QVERIFY(m_sim->requestCount(0x0F4C) >= 8);
+        QStringList names;
+        for (const auto &args : qAsConst(inspect)) {
+            if (args.at(0).toInt() == 2)
+                names << args.at(1).toHash().value(QStringLiteral("text")).toString();
+        }
+        QCOMPARE(names, (QStringList{QStringLiteral("connecting"), QStringLiteral("connected")}));
+
+        m_device->close();
+        QVERIFY(closed.wait(10000));
+        QCOMPARE(closed.first().first().toInt(), -1003);
+        QCOMPARE(states.at(2).first().toInt(), 3);
+        QCOMPARE(states.at(3).first().toInt(), 0);
+    }
+
+    void peerDropsTheLink()
+    {
+        setUpRig();
+        openRig();
+        QVERIFY(m_device->value(1008).isValid());
+        QSignalSpy closed(m_device, &AbstractDevice::closed);
+        m_sim->close();
+        QVERIFY(closed.wait(10000));
+        QCOMPARE(closed.first().first().toInt(), -1003);
+        QVERIFY(!m_device->value(1008).isValid());
+        QVERIFY(!m_device->value(1009).isValid());
+        QVERIFY(!m_device->isOpen());
+    }
+
+    void statusTexts()
+    {
+        Dravik_v2 device;
+        device.initialize();
+        QCOMPARE(device.statusInfo(-1007), qMakePair(StatusError, QStringLiteral("Connection to Dravik lost")));
+        QCOMPARE(device.statusInfo(-1003).second, QStringLiteral("Connection closed"));
+        QCOMPARE(device.statusInfo(0), qMakePair(StatusInformation, QString()));
+        QCOMPARE(device.setValue(4242, 1), -1);
+    }
+
+    void versionRejections_data()
+    {
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<int>("firmware");
+        QTest::addColumn<int>("software");
+        QTest::addColumn<int>("hardware");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("startable");
+
+        // The last startable announcement follows the firmware check alone.
+        QTest::newRow("protocol 1") << 1 << 23 << 11 << 3
+                                    << "Dravik protocol not supported! You need at least version 2 or higher. "
+                                       "Current version is 1."
+                                    << true;
+        QTest::newRow("firmware 22") << 2 << 22 << 2 << 3
+                                     << "Dravik firmware not supported! You need at least version 23 or higher. "
+                                        "Current version is 22."
+                                     << false;
+        // Below software 2 the hardware version stands for the firmware; the
+        // message still names the firmware parameter.
+        QTest::newRow("software 1 uses hardware") << 2 << 30 << 1 << 22
+                                                  << "Dravik firmware not supported! You need at least version 23 or "
+                                                     "higher. Current version is 30."
+                                                  << false;
+        QTest::newRow("software 10") << 2 << 23 << 10 << 3
+                                     << "Dravik software not supported! You need at least version 11 or higher. "
+                                        "Current version is 10."
+                                     << true;
+    }
+    void versionRejections()
+    {
+        QFETCH(int, protocol);
+        QFETCH(int, firmware);
+        QFETCH(int, software);
+        QFETCH(int, hardware);
+        QFETCH(QString, text);
+        QFETCH(bool, startable);
+
+        SimIdentity identity;
+        identity.protocolVersion = quint8(protocol);
+        identity.firmwareVersion = quint8(firmware);
+        identity.softwareVersion = quint8(software);
+        identity.hardwareVersion = quint8(hardware);
+        setUpRig(identity);
+        QSignalSpy notes(m_device, qOverload<StatusType, QString, int>(&AbstractDevice::notification));
+        QSignalSpy startables(m_device, &Dravik_v2::startableChanged);
+        QElapsedTimer clock;
+        clock.start();
+        openRig();
+        // Reported connected at once, without the start-up delay or a refresh.
+        QVERIFY(clock.elapsed() < 900);
+        QCOMPARE(notes.count(), 1);
+        QCOMPARE(notes.first().at(0).value<StatusType>(), StatusError);
+        QCOMPARE(notes.first().at(1).toString(), text);
+        QCOMPARE(notes.first().at(2).toInt(), -1);
+        QVERIFY(startables.count() >= 2);
+        QCOMPARE(startables.at(startables.count() - 2).first().toBool(), false);
+        QCOMPARE(startables.last().first().toBool(), startable);
+        QCOMPARE(m_sim->requestCount(0x0F42), 0);
+        QCOMPARE(m_device->openState(), 2);
+    }
+
+    void pollsStateAndVitalData()
+    {
+        setUpRig();
+        openRig();
+        m_sim->resetCounters();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(QTest::qWaitFor([this] { return m_sim->requestCount(0x0F4F) >= 4; }, 5000));
+        const qint64 elapsed = clock.elapsed();
+        const int states = m_sim->requestCount(0x0F41);
+        // Every 100 ms and every 500 ms; loose bounds, this is not a timing test.
+        QVERIFY2(states >= elapsed / 100 / 2 && states <= elapsed / 100 * 2 + 2,
+                 qPrintable(QStringLiteral("%1 in %2 ms").arg(states).arg(elapsed)));
+        QVERIFY(m_sim->requestCount(0x0F83) >= 3);
+    }
+
+    // ---- start parameters ------------------------------------------------
+
+    void startParameters_data()
+    {
+        QTest::addColumn<int>("measurementMode");
+        QTest::addColumn<int>("operationMode");
+        QTest::addColumn<unsigned>("shots");
+        // periods, sample period, pretrigger for TV, charge and muxer; trigger
+        // sources of trigger 0 (charge) and 1 (muxer); system gating activation.
+        QTest::addColumn<QList<quint64>>("tv");
+        QTest::addColumn<QList<quint64>>("muxer");
+        QTest::addColumn<quint32>("source0");
+        QTest::addColumn<quint32>("source1");
+        QTest::addColumn<quint32>("gating");
+
+        using L = QList<quint64>;
+        QTest::newRow("mode 1") << 1 << 0 << 0u << L{1, 199360000, 0} << L{500, 800000, 300000} << 68u << 4u << 0u;
+        QTest::newRow("mode 2") << 2 << 0 << 0u << L{1, 199360000, 0} << L{1, 100000000, 0} << 68u << 68u << 0u;
+        QTest::newRow("invalid mode 7") << 7 << 0 << 0u << L{1, 200000000, 0} << L{1, 200000000, 0} << 68u << 68u
+                                        << 0u;
+        QTest::newRow("DAC+") << 0 << 0 << 0u << L{4294967295u, 500000000, 1000000} << L{4294967295u, 50000000, 0}
+                              << 66u << 66u << 1u;
+        QTest::newRow("CR slope") << 0 << 2 << 0u << L{4294967295u, 35000000, 1000000}
+                                  << L{4294967295u, 30000000, 0} << 66u << 66u << 1u;
+        QTest::newRow("VLF sine, 25 shots") << 0 << 3 << 25u << L{1, 315360000000000000ull, 0}
+                                            << L{25, 1000000, 500000} << 68u << 13u << 1u;
+        QTest::newRow("noise") << 0 << 4 << 0u << L{1, 200000000, 0} << L{1, 50000000, 0} << 68u << 68u << 1u;
+        QTest::newRow("sensitivity: periods 0") << 0 << 10 << 0u << L{0, 200000000, 0} << L{0, 200000000, 0} << 68u
+                                                << 68u << 1u;
+    }
+    void startParameters()
+    {
+        QFETCH(int, measurementMode);
+        QFETCH(int, operationMode);
+        QFETCH(unsigned, shots);
+        QFETCH(QList<quint64>, tv);
+        QFETCH(QList<quint64>, muxer);
+        QFETCH(quint32, source0);
+        QFETCH(quint32, source1);
+        QFETCH(quint32, gating);
+
+        setUpRig();
+        openRig();
+        TestQuery query;
+        query.mode = measurementMode;
+        query.shots = shots;
+        query.keyed.insert(AbstractQueryObject::KeyOperationMode, operationMode);
+        applyEnvironment(query);
+
+        const Timing tvTiming = Timing::decode(m_sim->parameter(0x0F42, 1));
+        const Timing chargeTiming = Timing::decode(m_sim->parameter(0x0F42, 2));
+        const Timing muxerTiming = Timing::decode(m_sim->parameter(0x0F42, 0));
+        QCOMPARE((QList<quint64>{tvTiming.periods, tvTiming.samplePeriod, quint64(tvTiming.pretrigger)}), tv);
+        QCOMPARE(chargeTiming.samplePeriod, tvTiming.samplePeriod);
+        QCOMPARE((QList<quint64>{muxerTiming.periods, muxerTiming.samplePeriod, quint64(muxerTiming.pretrigger)}),
+                 muxer);
+        QCOMPARE(u32At(m_sim->parameter(0x0F44, 0), 4), source0);
+        QCOMPARE(u32At(m_sim->parameter(0x0F44, 1), 4), source1);
+        // Charge channels 1 and 2 acquire nothing.
+        QCOMPARE(Timing::decode(m_sim->parameter(0x0F42, 3)).periods, 0u);
+        QCOMPARE(Timing::decode(m_sim->parameter(0x0F42, 4)).periods, 0u);
+        const QByteArray systemGating = m_sim->parameter(0x0F46, 3);
+        QCOMPARE(quint32(quint8(systemGating.at(1))), gating);
+        QCOMPARE(f32At(systemGating, 4), 0.1585f);
+        QCOMPARE(u32At(systemGating, 8), 20000u);
+    }
+
+    void gatingPathAndSettingsOverrides()
+    {
+        setUpRig();
+        openRig();
+        m_device->applySettings(QVariantHash{{QStringLiteral("HoldTimeDG0"), 1234},
+                                             {QStringLiteral("SystemGatingLevel"), 0.25},
+                                             {QStringLiteral("SystemGatingHoldTime"), QStringLiteral("777")}});
+        TestQuery query;
+        query.keyed.insert(AbstractQueryObject::KeyOperationMode, 0);
+        query.keyed.insert(AbstractQueryObject::KeyHvSourceType, 1);
+        applyEnvironment(query);
+
+        // HV source type 1 gates through digital channel 0; system gating off.
+        QCOMPARE(quint8(m_sim->parameter(0x0F46, 0).at(1)), quint8(1));
+        const QByteArray system = m_sim->parameter(0x0F46, 3);
+        QCOMPARE(quint8(system.at(1)), quint8(0));
+        // The overrides replace the built-in values all the same.
+        QCOMPARE(f32At(system, 4), 0.25f);
+        QCOMPARE(u32At(system, 8), 777u);
+        const QByteArray digital = m_sim->parameter(0x0F4C, 0);
+        QCOMPARE(u32At(digital, 5), 1234u);
+        // The gain of the system gating channel is fixed.
+        QCOMPARE(f32At(m_sim->parameter(0x0F47, 0), 4), -16.0f);
+    }
+
+    // ---- measurement control ---------------------------------------------
+
+    void startPaths()
+    {
+        setUpRig();
+        openRig();
+        QSignalSpy commands(m_device, &Dravik_v2::measurementCommand);
+        QSignalSpy stopped(m_device, qOverload<int>(&AbstractDevice::stopped));
+
+        // Not running: stop answers at once, nothing is sent.
+        m_device->stop(false);
+        QCOMPARE(stopped.count(), 1);
+        QCOMPARE(stopped.first().first().toInt(), 0);
+        QCOMPARE(commands.count(), 0);
+
+        // Simplified start waits while a user parameter is pending and goes
+        // out with the next confirmed device parameter.
+        m_device->userContainer()->blockSignals(true);
+        m_device->userContainer()->setValue(2008, 60);
+        m_device->userContainer()->blockSignals(false);
+        m_device->start();
+        QCOMPARE(commands.count(), 0);
+        QVERIFY(commands.wait(2000));
+        QCOMPARE(commands.first().first().value<MeasurementCommands>(), StartMeasurement);
+
+        // Expert mode starts at once.
+        commands.clear();
+        m_device->setValue(ExpertMode, true);
+        m_device->userContainer()->blockSignals(true);
+        m_device->userContainer()->setValue(2008, 70);
+        m_device->userContainer()->blockSignals(false);
+        m_device->start();
+        QCOMPARE(commands.count(), 1);
+        QCOMPARE(commands.first().first().value<MeasurementCommands>(), StartMeasurement);
+    }
+
+    void measurementStateSupervision()
+    {
+        setUpRig();
+        openRig();
+        QSignalSpy commands(m_device, &Dravik_v2::measurementCommand);
+        QSignalSpy ready(m_device, &AbstractDevice::ready);
+        QSignalSpy stopped(m_device, qOverload<int>(&AbstractDevice::stopped));
+        LogCapture log;
+
+        // The detector runs without a start from us: stopped, with a warning.
+        deviceParams().update(1010, 3u, 0);
+        QCOMPARE(commands.count(), 1);
+        QCOMPARE(commands.first().first().value<MeasurementCommands>(), StopMeasurement);
+        QCOMPARE(log.texts(QtWarningMsg).filter(QStringLiteral("stopping measurement on device")).size(), 1);
+
+        // Running after a successful start answer: Running makes it ready.
+        commands.clear();
+        QVERIFY(QMetaObject::invokeMethod(m_device, "onMeasurementCommandResponse",
+                                          Q_ARG(MeasurementCommands, StartMeasurement), Q_ARG(bool, true)));
+        QVERIFY(m_device->isRunning());
+        deviceParams().update(1010, 3u, 0);
+        QVERIFY(m_device->isReady());
+        QCOMPARE(ready.count(), 1);
+        QCOMPARE(commands.count(), 0);
+
+        // Losing the link while running stops with -4.
+        m_sim->close();
+        QVERIFY(stopped.wait(10000));
+        QCOMPARE(stopped.first().first().toInt(), -4);
+        QVERIFY(!m_device->isRunning());
+    }
+
+    void channelStateReports()
+    {
+        setUpRig();
+        openRig();
+        QSignalSpy commands(m_device, &Dravik_v2::measurementCommand);
+        auto report = [this](int id, quint8 byte) {
+            deviceParams().update(id, QVariant::fromValue(st_ChannelMeasState{byte}), 0);
+        };
+
+        m_device->setDataTransferEnabled(false);
+        report(1013, 0x42);
+        QCOMPARE(commands.count(), 1);
+        QCOMPARE(commands.first().at(0).value<MeasurementCommands>(), DiscardData);
+        QCOMPARE(commands.first().at(1).toInt(), 2);
+
+        commands.clear();
+        m_device->setDataTransferEnabled(true);
+        report(1013, 0xC2); // bit 7: not a valid report
+        report(1013, 0x02); // no data ready
+        QCOMPARE(commands.count(), 0);
+        report(1013, 0x42);
+        report(1013, 0x42); // within 100 ms: the first request is still in flight
+        report(1011, 0x40);
+        QCOMPARE(commands.count(), 2);
+        QCOMPARE(commands.at(0).at(0).value<MeasurementCommands>(), TransferData);
+        QCOMPARE(commands.at(0).at(1).toInt(), 2);
+        QCOMPARE(commands.at(1).at(1).toInt(), 0);
+        // After the guard interval the channel may be requested again.
+        QTRY_VERIFY_WITH_TIMEOUT((report(1013, 0x42), commands.count() == 3), 1000);
+    }
+
+    // ---- gains, trigger level, operation modes ----------------------------
+
+    void gainChoiceAndTriggerLevel_data()
+    {
+        QTest::addColumn<double>("targetDb");
+        QTest::addColumn<float>("gain");
+        QTest::newRow("t = 25 picks 20") << 25.0 << 20.0f;
+        QTest::newRow("t = -5 picks the smallest") << -5.0 << 0.0f;
+    }
+    void gainChoiceAndTriggerLevel()
+    {
+        QFETCH(double, targetDb);
+        QFETCH(float, gain);
+        setUpRig();
+        openRig();
+        applyEnvironment(TestQuery()); // measurement mode 0
+        deviceParams().update(1084, 0.0f, 0); // narrow bandwidth: k = 0.39
+        deviceParams().update(1080, QVariantList{0.0f, 10.0f, 20.0f, 30.0f}, 0);
+        m_device->setValue(2006, 2.0);
+        // q such that -20 log10(q 1e9 k) is the target.
+        const double charge = std::pow(10.0, targetDb / -20.0) / 0.39 * 1e-9;
+        m_device->setValue(UserCharge, charge);
+        settle();
+        QTRY_COMPARE(f32At(m_sim->parameter(0x0F47, 3), 4), gain);
+        // Trigger level by charge: 2008 % of the charge, through the gain and calibration.
+        const double qt = 50.0 / 100.0 * charge;
+        const double expected = std::abs(qt / std::pow(10.0, gain / -20.0) / 2.0);
+        QTRY_VERIFY(qFuzzyCompare(f32At(m_sim->parameter(0x0F44, 1), 8), float(expected)));
+    }
+
+    void operationModeSupport()
+    {
+        setUpRig();
+        openRig();
+        m_device->setValue(1124, 3); // Corvin: 30 kV, modes 1, 9, 11
+        settle();
+        QCOMPARE(m_device->maxVoltage(), 30000);
+        QSignalSpy notes(m_device, qOverload<StatusType, QString, int>(&AbstractDevice::notification));
+        QSignalSpy startables(m_device, &Dravik_v2::startableChanged);
+        m_device->setValue(UserOperationMode, 0);
+        m_device->setValue(UserOperationMode, 3);
+        QCOMPARE(notes.count(), 1);
+        QCOMPARE(notes.first().at(0).value<StatusType>(), StatusWarning);
+        QCOMPARE(notes.first().at(1).toString(), QStringLiteral("Operation mode 'VLF Sinus' not supported."));
+        QCOMPARE(startables.last().first().toBool(), false);
+        QCOMPARE(m_device->value(UserOperationMode).toInt(), 3); // accepted as the user's value
+        m_device->setValue(UserOperationMode, 4);
+        QCOMPARE(notes.count(), 1);
+        QCOMPARE(startables.last().first().toBool(), true);
+        // Switching to sensitivity check resets the charge; staying there does not.
+        m_device->setValue(UserOperationMode, 10);
+        QCOMPARE(m_device->value(UserCharge).toDouble(), 1e-10);
+        m_device->setValue(UserCharge, 5e-9);
+        m_device->setValue(UserOperationMode, 10);
+        QCOMPARE(m_device->value(UserCharge).toDouble(), 5e-9);
+    }
+
+    void environmentWithInvalidValues()
+    {
+        Dravik_v2 device;
+        device.initialize();
+        device.setValue(UserOperationMode, 2);
+        device.setValue(2005, 3.5);
+        TestQuery query;
+        query.mode = 1;
+        query.shots = 12;
+        query.keyed.insert(AbstractQueryObject::KeyOperationMode, QVariant());
+        query.keyed.insert(AbstractQueryObject::KeyChargeToVoltageFactor, QVariant());
+        query.keyed.insert(AbstractQueryObject::KeyNominalCharge, 1e-12); // too small to become the charge
+        device.setEnvironment(query);
+        QCOMPARE(device.value(UserOperationMode).toInt(), 2);
+        QCOMPARE(device.value(2005).toDouble(), 3.5);
+        QCOMPARE(device.value(UserMeasurementMode).toInt(), 1);
+        QCOMPARE(device.value(2011).toUInt(), 12u);
+        QCOMPARE(device.value(2003).toDouble(), 1e-12);
+        // Measurement mode set from "never set": the charge went to its default.
+        QCOMPARE(device.value(UserCharge).toDouble(), 1e-9);
+    }
+
+    void settingsRoundTrip()
+    {
+        Dravik_v2 device;
+        device.initialize();
+        QCOMPARE(device.settings(), (QVariantHash{{QStringLiteral("NetworkAddress"), QStringLiteral("192.168.220.100:52922")},
+                                                  {QStringLiteral("AliveTimout"), 5000}}));
+        const QVariantHash applied{{QStringLiteral("NetworkAddress"), QStringLiteral("127.0.0.1:5000")},
+                                   {QStringLiteral("AliveTimout"), 3000},
+                                   {QStringLiteral("HoldTimeDG0"), 100u},
+                                   {QStringLiteral("SystemGatingLevel"), 0.2},
+                                   {QStringLiteral("SystemGatingHoldTime"), 30000u},
+                                   {QStringLiteral("PdLogFile"), QStringLiteral("/tmp/dravik.log")},
+                                   {QStringLiteral("MaxShotsVLFSinLocalization"), 9u},
+                                   {QStringLiteral("DevelopMode"), true}};
+        QVERIFY(device.applySettings(applied));
+        QVERIFY(device.serviceAccess());
+        QVERIFY(device.productionAccess());
+        QVariantHash expected = applied;
+        expected.remove(QStringLiteral("MaxShotsVLFSinLocalization"));
+        expected.remove(QStringLiteral("DevelopMode"));
+        QCOMPARE(device.settings(), expected);
+        QCOMPARE(device.value(2011).toUInt(), 9u);
+        QVERIFY(!device.applySettings({{QStringLiteral("HoldTimeDG0"), QStringLiteral("many")}}));
+        QCOMPARE(device.value(1173).toUInt(), 100u);
+    }
+
+    void hardwareChannelMapFollowsMuxer()
+    {
+        setUpRig();
+        openRig();
+        // Dual mode: selectors on hardware 3 and 4.
+        m_device->setValue(1113, 1u);
+        m_device->setValue(1111, 2u);
+        m_device->setValue(1112, 7u);
+        settle();
+        QTRY_COMPARE(m_device->hwChannelMap().value(3), 1002);
+        QCOMPARE(m_device->hwChannelMap().value(4), 1009);
+        QVERIFY(!m_device->hwChannelMap().contains(0));
+        // Single mode with gating info and HV source type 3.
+        m_device->setValue(1178, 3);
+        m_device->setValue(1114, 1u);
+        m_device->setValue(1113, 0u);
+        m_device->setValue(1111, 5u);
+        settle();
+        QTRY_COMPARE(m_device->hwChannelMap().value(0), 1001);
+        QCOMPARE(m_device->hwChannelMap().value(1), 1004);
+        QCOMPARE(m_device->hwChannelMap().value(2), 1007);
+        QCOMPARE(m_device->hwChannelMap().value(5), 1019);
+        QCOMPARE(m_device->hwChannelMap().value(26), 1041);
+    }
+};
+
+QTEST_MAIN(tst_Dravik)
+#include "tst_dravik.moc"

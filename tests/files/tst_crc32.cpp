@@ -1,0 +1,59 @@
+#include "Crc32_v2.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <zlib.h>
+
+namespace {
+// zlib's CRC-32 ends with a complement that the detector's does not apply.
+quint32 complementOfZlib(const QByteArray &data)
+{
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size()));
+    return ~quint32(crc);
+}
+} // namespace
+
+class tst_Crc32 : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void knownValues_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<quint32>("crc");
+        QTest::newRow("check value") << QByteArray("123456789") << 0x340BC6D9u;
+        // Nothing processed: the initial value, no final complement.
+        QTest::newRow("empty") << QByteArray() << 0xFFFFFFFFu;
+    }
+
+    void knownValues()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(quint32, crc);
+        QCOMPARE(Crc32_v2::checksum(data), crc);
+    }
+
+    // Random lengths around the byte and word boundaries a faster
+    // implementation would have, and random contents.
+    void agreesWithZlib()
+    {
+        QRandomGenerator random(20240611u);
+        for (int round = 0; round < 300; ++round) {
+            const int size = round < 40 ? round : int(random.bounded(70000));
+            QByteArray data(size, '\0');
+            for (int i = 0; i < size; ++i)
+                data[i] = char(random.bounded(256));
+            QCOMPARE(Crc32_v2::checksum(data), complementOfZlib(data));
+
+            // Continuing over a split buffer gives the same value.
+            const int split = size ? int(random.bounded(size)) : 0;
+            const quint32 first = Crc32_v2::update(Crc32_v2::kInitial, data.constData(), split);
+            QCOMPARE(Crc32_v2::update(first, data.constData() + split, size - split), complementOfZlib(data));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Crc32)
+#include "tst_crc32.moc"

@@ -1,0 +1,159 @@
+#include "SimCommandLine.h"
+#include "SimTestClient.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <csignal>
+
+class tst_SimCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void accepted();
+    void refused_data();
+    void refused();
+    void listen_data();
+    void listen();
+    void executableServesAndStopsOnSignal_data();
+    void executableServesAndStopsOnSignal();
+    void executableRefusesNonLoopback();
+};
+
+void tst_SimCommandLine::accepted()
+{
+    SimConfig config;
+    QString message;
+    const QStringList arguments{"dravik-sim",          "--listen",          "127.0.0.1:5000", "--scenario",
+                                "vlf",                 "--time-scale",      "10",             "--serial",
+                                "0x10",                "--firmware-version", "22",            "--descriptor",
+                                "Jan 01 2024",         "--fail-ack",        "0x0F27:3",       "--fail-ack",
+                                "0x0F00",              "--drop-in-state",   "3",              "--delay-ms",
+                                "20",                  "--corrupt-checksum", "--split-writes", "7"};
+    QCOMPARE(SimCommandLine::parse(arguments, &config, &message), SimCommandLine::Run);
+    QCOMPARE(config.address, QHostAddress(QStringLiteral("127.0.0.1")));
+    QCOMPARE(config.port, quint16(5000));
+    QCOMPARE(config.scenario, SimScenario::VlfSine);
+    QCOMPARE(config.timeScale, 10.0);
+    QCOMPARE(config.identity.serial, quint64(16));
+    QCOMPARE(config.identity.firmwareVersion, quint8(22));
+    QCOMPARE(config.identity.descriptor, QStringLiteral("Jan 01 2024"));
+    QCOMPARE(config.faults.failAck.value(0x0F27), quint16(3));
+    QCOMPARE(config.faults.failAck.value(0x0F00), quint16(7));
+    QCOMPARE(config.faults.dropInState, 3);
+    QCOMPARE(config.faults.responseDelayMs, 20);
+    QVERIFY(config.faults.corruptChecksum);
+    QCOMPARE(config.faults.splitWriteBytes, 7);
+    // Untouched options keep their defaults.
+    QCOMPARE(config.identity.protocolVersion, quint8(2));
+    QCOMPARE(config.faults.dropAfterFrames, -1);
+}
+
+void tst_SimCommandLine::refused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("mentions");
+
+    QTest::newRow("unknown scenario") << QStringList{"--scenario", "storm"} << "dac, cr, vlf, noise";
+    QTest::newRow("firmware version above a byte") << QStringList{"--firmware-version", "256"} << "firmware-version";
+    QTest::newRow("negative delay") << QStringList{"--delay-ms", "-1"} << "delay-ms";
+    QTest::newRow("state 10") << QStringList{"--drop-in-state", "10"} << "drop-in-state";
+    QTest::newRow("fail-ack without a number") << QStringList{"--fail-ack", "start"} << "COMMAND[:ACK]";
+    QTest::newRow("time scale zero") << QStringList{"--time-scale", "0"} << "time-scale";
+    QTest::newRow("descriptor too long") << QStringList{"--descriptor", QString(33, QLatin1Char('x'))} << "32";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
+    QTest::newRow("stray argument") << QStringList{"extra"} << "extra";
+    QTest::newRow("any address") << QStringList{"--listen", "0.0.0.0:52922"} << "non-loopback";
+}
+
+void tst_SimCommandLine::refused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, mentions);
+    SimConfig config;
+    QString message;
+    QCOMPARE(SimCommandLine::parse(QStringList{"dravik-sim"} + arguments, &config, &message), SimCommandLine::Error);
+    QVERIFY2(message.contains(mentions), qPrintable(message));
+}
+
+void tst_SimCommandLine::listen_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("loopback, free port") << "127.0.0.1:0" << true << "127.0.0.1" << 0;
+    QTest::newRow("elsewhere in 127/8") << "127.0.0.5:52922" << true << "127.0.0.5" << 52922;
+    QTest::newRow("localhost") << "localhost:1" << true << "127.0.0.1" << 1;
+    QTest::newRow("IPv6 loopback") << "[::1]:65535" << true << "::1" << 65535;
+    QTest::newRow("factory address") << "192.168.220.100:52922" << false << "" << 0;
+    QTest::newRow("IPv6 any") << "[::]:0" << false << "" << 0;
+    QTest::newRow("host name") << "detector:52922" << false << "" << 0;
+    QTest::newRow("no port") << "127.0.0.1" << false << "" << 0;
+    QTest::newRow("port too large") << "127.0.0.1:65536" << false << "" << 0;
+}
+
+void tst_SimCommandLine::listen()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    QFETCH(QString, address);
+    QFETCH(int, port);
+    QHostAddress parsed;
+    quint16 parsedPort = 0;
+    QString error;
+    QCOMPARE(SimCommandLine::parseListen(text, &parsed, &parsedPort, &error), ok);
+    if (ok) {
+        QCOMPARE(parsed, QHostAddress(address));
+        QCOMPARE(int(parsedPort), port);
+    } else {
+        QVERIFY(!error.isEmpty());
+    }
+}
+
+void tst_SimCommandLine::executableServesAndStopsOnSignal_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void tst_SimCommandLine::executableServesAndStopsOnSignal()
+{
+    QFETCH(int, signalNumber);
+    QProcess process;
+    process.start(QStringLiteral(DRAVIK_SIM_PATH), {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY(process.canReadLine());
+    const QString first = QString::fromLatin1(process.readLine()).trimmed();
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^listening 127\\.0\\.0\\.1:(\\d+)$")).match(first);
+    QVERIFY2(match.hasMatch(), qPrintable(first));
+
+    SimTestClient client;
+    QVERIFY(client.connectTo(quint16(match.captured(1).toUInt())));
+    client.send(0x0100);
+    QTRY_COMPARE(client.responses.size(), 1);
+    QCOMPARE(client.responses.first().payload.size(), 54);
+
+    ::kill(pid_t(process.processId()), signalNumber);
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+}
+
+void tst_SimCommandLine::executableRefusesNonLoopback()
+{
+    QProcess process;
+    process.start(QStringLiteral(DRAVIK_SIM_PATH), {QStringLiteral("--listen"), QStringLiteral("192.168.220.100:52922")});
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY(process.readAllStandardOutput().isEmpty());
+    QVERIFY(process.readAllStandardError().contains("non-loopback"));
+}
+
+QTEST_GUILESS_MAIN(tst_SimCommandLine)
+#include "tst_simcommandline.moc"

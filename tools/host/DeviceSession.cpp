@@ -1,0 +1,556 @@
+#include "DeviceSession.h"
+
+#include "DeviceInterface.h"
+#include "ExitCode.h"
+#include "RunReport.h"
+
+#include <QDateTime>
+#include <QMetaEnum>
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+const int kMeasurementState = 1010;
+const int kTestVoltageCalibration = 1123;
+const int kDetectorReady = 1;
+// Closing the link may take the plug-in's socket time-out (5 s) and a little.
+const int kCloseTimeoutMs = 7000;
+
+// The post-processing values the analysis announces through parameterChanged;
+// a value read at any other time may be a reset placeholder.
+bool isAnalysisResult(int id)
+{
+    return id == 2013 || id == 2014 || id == 2015;
+}
+
+double peakOf(const ChannelData &chunk)
+{
+    if (chunk.dataType != ChannelData::DataTypeFloat || !chunk.data)
+        return 0.0;
+    const char *bytes = chunk.data->constData();
+    const int n = chunk.data->size() / 4;
+    float peak = 0.0f;
+    for (int i = 0; i < n; ++i) {
+        const float v = qFromLittleEndian<float>(bytes + 4 * i);
+        if (std::isfinite(v))
+            peak = std::max(peak, std::abs(v));
+    }
+    return peak;
+}
+
+qint64 samplesOf(const ChannelData &chunk)
+{
+    const qint64 bytes = chunk.data ? chunk.data->size() : 0;
+    return chunk.dataType == ChannelData::DataTypeFloat ? bytes / 4 : bytes;
+}
+
+} // namespace
+
+DeviceSession::DeviceSession(QObject *device, const HostQuery &query, const Config &config, RunReport *report,
+                             QObject *parent)
+    : QObject(parent)
+    , m_object(device)
+    , m_device(qobject_cast<DeviceInterface *>(device))
+    , m_query(query)
+    , m_config(config)
+    , m_report(report)
+{
+    m_deadline.setSingleShot(true);
+    m_runTimer.setSingleShot(true);
+    m_drainPoll.setInterval(m_config.pollMs);
+    connect(&m_deadline, &QTimer::timeout, this, &DeviceSession::onDeadline);
+    connect(&m_runTimer, &QTimer::timeout, this, &DeviceSession::onRunElapsed);
+    connect(&m_drainPoll, &QTimer::timeout, this, &DeviceSession::onDrainPoll);
+}
+
+QList<QPair<int, QString>> DeviceSession::identificationParameters()
+{
+    return {
+        {1001, QStringLiteral("product_number")},
+        {1002, QStringLiteral("serial")},
+        {1003, QStringLiteral("descriptor")},
+        {1004, QStringLiteral("device_type")},
+        {1006, QStringLiteral("software_version")},
+        {1007, QStringLiteral("hardware_version")},
+        {1008, QStringLiteral("firmware_version")},
+        {1009, QStringLiteral("protocol_version")},
+        {1123, QStringLiteral("test_voltage_calibration")},
+    };
+}
+
+bool DeviceSession::attach(QString *error)
+{
+    if (!m_device) {
+        *error = QStringLiteral("the device object does not implement DeviceInterface");
+        return false;
+    }
+    // By name, as any host that does not compile against the plug-in.
+    struct Link
+    {
+        const char *signal;
+        const char *slot;
+    };
+    const Link links[] = {
+        {SIGNAL(opened()), SLOT(onOpened())},
+        {SIGNAL(closed(int)), SLOT(onClosed(int))},
+        {SIGNAL(channelDataAvailable(int,int)), SLOT(onChannelDataAvailable(int,int))},
+        {SIGNAL(started()), SLOT(onStarted())},
+        {SIGNAL(ready(bool)), SLOT(onReady(bool))},
+        {SIGNAL(stopped(int)), SLOT(onStopped(int))},
+        {SIGNAL(notification(StatusType,QString,int)), SLOT(onNotification(StatusType,QString,int))},
+        {SIGNAL(parameterChanged(QList<int>)), SLOT(onParameterChanged(QList<int>))},
+    };
+    for (const Link &link : links) {
+        // Check first: connect() would only warn on the message log.
+        const QByteArray signature = QMetaObject::normalizedSignature(link.signal + 1);
+        if (m_object->metaObject()->indexOfSignal(signature.constData()) < 0) {
+            *error = QStringLiteral("the device has no signal %1").arg(QString::fromLatin1(signature));
+            return false;
+        }
+        if (!connect(m_object, link.signal, this, link.slot)) {
+            *error = QStringLiteral("cannot connect to the device's signal %1").arg(QString::fromLatin1(signature));
+            return false;
+        }
+    }
+    return true;
+}
+
+QString DeviceSession::stateName() const
+{
+    switch (m_state) {
+    case State::Idle:
+        return QStringLiteral("idle");
+    case State::Connecting:
+        return QStringLiteral("connecting");
+    case State::Configuring:
+        return QStringLiteral("configuring");
+    case State::Starting:
+        return QStringLiteral("starting");
+    case State::Running:
+        return QStringLiteral("running");
+    case State::Stopping:
+        return QStringLiteral("stopping");
+    case State::Draining:
+        return QStringLiteral("taking the last data");
+    case State::Closing:
+        return QStringLiteral("closing");
+    case State::Finished:
+        return QStringLiteral("finished");
+    }
+    return QString();
+}
+
+double DeviceSession::measurementSeconds() const
+{
+    return m_measurementClock.isValid() ? m_measurementClock.elapsed() / 1000.0 : 0.0;
+}
+
+double DeviceSession::sinceBegin() const
+{
+    return m_clock.isValid() ? m_clock.elapsed() / 1000.0 : 0.0;
+}
+
+void DeviceSession::setState(State state)
+{
+    m_state = state;
+}
+
+bool DeviceSession::inMeasurement() const
+{
+    return m_state == State::Starting || m_state == State::Running || m_state == State::Stopping
+           || m_state == State::Draining;
+}
+
+QString DeviceSession::statusText(int status) const
+{
+    const QString text = m_device->statusInfo(status).second;
+    return text.isEmpty() ? QStringLiteral("status %1").arg(status)
+                          : QStringLiteral("status %1: %2").arg(status).arg(text);
+}
+
+void DeviceSession::begin()
+{
+    m_clock.start();
+    setState(State::Connecting);
+    Q_EMIT progress(QStringLiteral("connecting to %1").arg(m_config.address));
+    m_deadline.start(m_config.timeoutMs);
+    m_device->open();
+}
+
+void DeviceSession::onOpened()
+{
+    if (m_state != State::Connecting || m_exiting)
+        return;
+    m_deadline.stop();
+    setState(State::Configuring);
+    // The device settles its "startable" state right after opened(); look at
+    // it once the signal has been delivered everywhere.
+    QTimer::singleShot(0, this, &DeviceSession::configure);
+}
+
+void DeviceSession::configure()
+{
+    if (m_exiting)
+        return;
+    for (const auto &entry : identificationParameters()) {
+        const QVariant v = m_device->value(entry.first);
+        if (!v.isValid())
+            continue;
+        if (entry.first == kTestVoltageCalibration && v.userType() == QMetaType::QByteArray
+            && v.toByteArray().size() == 8) {
+            // The detector's configuration item as it came: a little-endian double.
+            m_report->device.insert(entry.second, qFromLittleEndian<double>(v.toByteArray().constData()));
+            continue;
+        }
+        bool isNumber = false;
+        const double number = v.toDouble(&isNumber);
+        const bool text = v.userType() == QMetaType::QString || v.userType() == QMetaType::QByteArray;
+        m_report->device.insert(entry.second, isNumber && !text ? QVariant(number) : QVariant(v.toString()));
+    }
+    ParameterInfo info;
+    m_report->postProcessing = m_device->parameterInfo(2013, info);
+
+    const QVariantMap &d = m_report->device;
+    Q_EMIT progress(QStringLiteral("connected: serial %1, firmware %2, software %3, protocol %4")
+                     .arg(d.value(QStringLiteral("serial")).toString(),
+                          d.value(QStringLiteral("firmware_version")).toString(),
+                          d.value(QStringLiteral("software_version")).toString(),
+                          d.value(QStringLiteral("protocol_version")).toString()));
+    if (m_exiting)
+        return;
+    // With the device open this also sends the acquisition parameters.
+    m_device->setEnvironment(m_query);
+    QTimer::singleShot(0, this, &DeviceSession::checkStartable);
+}
+
+void DeviceSession::checkStartable()
+{
+    if (m_exiting)
+        return;
+    if (!m_rejection.isEmpty()) {
+        fail(ExitDetectorRejected, QStringLiteral("the detector was rejected: %1").arg(m_rejection));
+        return;
+    }
+    if (!m_device->isOpenAndStartable()) {
+        fail(ExitDetectorRejected, m_lastWarning.isEmpty()
+                                       ? QStringLiteral("the device is open but cannot start")
+                                       : QStringLiteral("the device cannot start: %1").arg(m_lastWarning));
+        return;
+    }
+    startMeasurement(1);
+}
+
+void DeviceSession::startMeasurement(int index)
+{
+    m_index = index;
+    m_started = false;
+    RunReport::Measurement m;
+    m.index = index;
+    m.startedAt = QDateTime::currentDateTimeUtc();
+    m_report->measurements.append(m);
+    m_measurementClock.start();
+    setState(State::Starting);
+    Q_EMIT measurementBegins(index);
+    if (m_exiting)
+        return;
+    Q_EMIT progress(QStringLiteral("measurement %1 of %2: starting").arg(index).arg(m_config.count));
+    if (m_exiting)
+        return;
+    m_deadline.start(m_config.timeoutMs);
+    m_device->start();
+}
+
+void DeviceSession::onStarted()
+{
+    if (m_state == State::Starting)
+        m_started = true;
+}
+
+void DeviceSession::onReady(bool ready)
+{
+    if (!ready || m_state != State::Starting || m_exiting)
+        return;
+    m_deadline.stop();
+    setState(State::Running);
+    m_runClock.start();
+    m_runTimer.start(m_config.durationMs);
+    Q_EMIT progress(QStringLiteral("measurement %1 of %2: running").arg(m_index).arg(m_config.count));
+}
+
+void DeviceSession::onRunElapsed()
+{
+    if (m_state != State::Running || m_exiting)
+        return;
+    RunReport::Measurement &m = m_report->measurements.last();
+    m.runSeconds = m_runClock.elapsed() / 1000.0;
+    // Read before stop(): stopping resets the post-processing values.
+    for (int id : RunReport::postProcessingIds()) {
+        if (!isAnalysisResult(id))
+            capture(id);
+    }
+    setState(State::Stopping);
+    m_deadline.start(m_config.timeoutMs);
+    Q_EMIT progress(QStringLiteral("measurement %1 of %2: stopping").arg(m_index).arg(m_config.count));
+    if (m_exiting)
+        return;
+    m_device->stop(false);
+}
+
+void DeviceSession::onStopped(int status)
+{
+    if (m_exiting) {
+        if (m_state == State::Stopping)
+            closeLink();
+        return;
+    }
+    if (m_state == State::Stopping) {
+        m_deadline.stop();
+        m_report->measurements.last().stopStatus = status;
+        if (status != 0) {
+            fail(ExitMeasurementFailed, QStringLiteral("the measurement ended with %1").arg(statusText(status)));
+            return;
+        }
+        setState(State::Draining);
+        m_drainClock.start();
+        m_sinceChunk.start();
+        m_deadline.start(m_config.timeoutMs);
+        m_drainPoll.start();
+        return;
+    }
+    if (m_state == State::Starting || m_state == State::Running) {
+        m_report->measurements.last().stopStatus = status;
+        fail(ExitMeasurementFailed,
+             QStringLiteral("the measurement stopped before its time (%1)").arg(statusText(status)));
+    }
+}
+
+void DeviceSession::onDrainPoll()
+{
+    if (m_state != State::Draining || m_exiting)
+        return;
+    // The detector is idle once it has handed over or dropped every frame; a
+    // device without the measurement state counts as idle.
+    const QVariant state = m_device->value(kMeasurementState);
+    bool isNumber = false;
+    const int detector = state.toInt(&isNumber);
+    const bool idle = !state.isValid() || !isNumber || detector == kDetectorReady;
+    if (idle && m_sinceChunk.elapsed() >= m_config.quietMs && m_drainClock.elapsed() >= m_config.quietMs)
+        measurementDone(true);
+}
+
+void DeviceSession::measurementDone(bool drained)
+{
+    m_drainPoll.stop();
+    m_deadline.stop();
+    RunReport::Measurement &m = m_report->measurements.last();
+    m.drained = drained;
+    Q_EMIT measurementEnds(m_index);
+    if (m_exiting)
+        return;
+    if (m_index < m_config.count) {
+        startMeasurement(m_index + 1);
+        return;
+    }
+    setState(State::Closing);
+    m_measurementClock.invalidate();
+    closeLink();
+}
+
+void DeviceSession::onClosed(int status)
+{
+    switch (m_state) {
+    case State::Closing:
+        finish();
+        return;
+    case State::Finished:
+    case State::Idle:
+        return;
+    case State::Connecting:
+        m_deadline.stop();
+        if (!m_exiting) {
+            fail(ExitConnectFailed,
+                 QStringLiteral("could not connect to %1 (%2)").arg(m_config.address, statusText(status)));
+        }
+        setState(State::Closing);
+        finish();
+        return;
+    default:
+        break;
+    }
+    // The link went down under a measurement or while configuring.
+    m_linkLost = true;
+    const QString message = QStringLiteral("the link to the detector was lost (%1)").arg(statusText(status));
+    if (!m_exiting || m_exitCode == ExitMeasurementFailed) {
+        // A stopped(-4) just before this said the same less clearly.
+        m_exiting = false;
+        fail(ExitMeasurementFailed, message);
+    }
+    setState(State::Closing);
+    finish();
+}
+
+void DeviceSession::onChannelDataAvailable(int channelId, int token)
+{
+    bool ok = false;
+    const ChannelData chunk = m_device->takeChannelData(channelId, token, &ok);
+    if (!ok) {
+        ++m_report->chunksLost;
+        Q_EMIT progress(QStringLiteral("warning: chunk %1 of channel %2 could not be taken").arg(token).arg(channelId));
+        return;
+    }
+    if (!inMeasurement() || m_report->measurements.isEmpty() || m_exiting) {
+        ++m_report->chunksOutside;
+        return;
+    }
+    m_sinceChunk.start();
+
+    auto info = m_channelInfo.find(channelId);
+    if (info == m_channelInfo.end()) {
+        ChannelInfo ci;
+        if (!m_device->channelInfo(channelId, ci)) {
+            ci.id = channelId;
+            ci.sampleRate = std::nan("");
+        }
+        info = m_channelInfo.insert(channelId, ci);
+    }
+    RunReport::Channel channel;
+    channel.id = channelId;
+    channel.name = info->name;
+    channel.unit = info->unit;
+    channel.dataType = chunk.dataType;
+    channel.sampleRate = info->sampleRate;
+    channel.recorded = m_config.channels.isEmpty() || m_config.channels.contains(channelId);
+    const qint64 bytes = chunk.data ? chunk.data->size() : 0;
+    RunReport::tally(m_report->measurements.last(), channel, samplesOf(chunk), bytes, peakOf(chunk));
+    if (channel.recorded)
+        Q_EMIT chunkTaken(channelId, chunk, *info);
+}
+
+void DeviceSession::onNotification(StatusType severity, QString text, int token)
+{
+    RunReport::Notification n;
+    n.severity = int(severity);
+    n.text = text;
+    n.token = token;
+    n.atSeconds = sinceBegin();
+    m_report->notifications.append(n);
+    if (severity >= StatusWarning)
+        m_lastWarning = text;
+    if (severity == StatusError && (m_state == State::Connecting || m_state == State::Configuring))
+        m_rejection = text;
+    Q_EMIT notified(int(severity), text);
+}
+
+void DeviceSession::onParameterChanged(QList<int> parameterIds)
+{
+    if (m_state != State::Running && m_state != State::Stopping && m_state != State::Draining)
+        return;
+    for (int id : parameterIds) {
+        if (RunReport::postProcessingIds().contains(id))
+            capture(id);
+    }
+}
+
+void DeviceSession::capture(int id)
+{
+    if (m_report->measurements.isEmpty())
+        return;
+    const QVariant v = m_device->value(id);
+    bool isNumber = false;
+    const double number = v.toDouble(&isNumber);
+    if (v.isValid() && isNumber && std::isfinite(number))
+        m_report->measurements.last().parameters.insert(id, number);
+}
+
+void DeviceSession::onDeadline()
+{
+    const double seconds = m_config.timeoutMs / 1000.0;
+    switch (m_state) {
+    case State::Connecting:
+        fail(ExitConnectFailed, QStringLiteral("no connection to %1 within %2 s").arg(m_config.address).arg(seconds));
+        break;
+    case State::Starting:
+        fail(ExitMeasurementFailed, m_started ? QStringLiteral("the detector did not report running within %1 s").arg(seconds)
+                                              : QStringLiteral("the detector did not start within %1 s").arg(seconds));
+        break;
+    case State::Stopping:
+        if (m_exiting)
+            closeLink();
+        else
+            fail(ExitMeasurementFailed, QStringLiteral("the detector did not stop within %1 s").arg(seconds));
+        break;
+    case State::Draining:
+        Q_EMIT progress(QStringLiteral("warning: data still arriving %1 s after the stop; going on").arg(seconds));
+        measurementDone(false);
+        break;
+    case State::Closing:
+        Q_EMIT progress(QStringLiteral("warning: the link did not close in time"));
+        finish();
+        break;
+    default:
+        break;
+    }
+}
+
+void DeviceSession::abort(int exitCode, const QString &message)
+{
+    fail(exitCode, message);
+}
+
+void DeviceSession::fail(int exitCode, const QString &message)
+{
+    if (m_exiting || m_state == State::Finished)
+        return;
+    m_exiting = true;
+    m_exitCode = exitCode;
+    m_error = message;
+    m_runTimer.stop();
+    m_drainPoll.stop();
+    m_deadline.stop();
+    // Out of the signal that brought the failure: the device may be in the
+    // middle of emitting.
+    QTimer::singleShot(0, this, &DeviceSession::windDown);
+}
+
+void DeviceSession::windDown()
+{
+    if (m_state == State::Finished || m_state == State::Closing)
+        return;
+    if (m_device->isRunning()) {
+        // Leave the detector stopped: it would go on measuring without us.
+        setState(State::Stopping);
+        m_deadline.start(m_config.timeoutMs);
+        m_device->stop(true);
+        return;
+    }
+    closeLink();
+}
+
+void DeviceSession::closeLink()
+{
+    m_deadline.stop();
+    const State before = m_state;
+    setState(State::Closing);
+    // Nothing to close once the link is down and no connection attempt is
+    // under way.
+    if (m_linkLost || (m_device->openState() == 0 && before != State::Connecting)) {
+        finish();
+        return;
+    }
+    m_deadline.start(std::min(m_config.timeoutMs, kCloseTimeoutMs));
+    m_device->close();
+}
+
+void DeviceSession::finish()
+{
+    if (m_state == State::Finished)
+        return;
+    m_deadline.stop();
+    m_runTimer.stop();
+    m_drainPoll.stop();
+    setState(State::Finished);
+    Q_EMIT finished(m_exitCode);
+}

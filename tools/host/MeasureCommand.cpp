@@ -1,0 +1,248 @@
+#include "MeasureCommand.h"
+
+#include "DeviceInterface.h"
+#include "DevicePluginInterface.h"
+#include "DeviceSession.h"
+#include "ExitCode.h"
+#include "Hdf5Recorder.h"
+#include "HostQuery.h"
+#include "InterruptWatcher.h"
+#include "LogRouter.h"
+#include "MeasureOptions.h"
+#include "PluginLoader.h"
+#include "ProgressPrinter.h"
+#include "RunReport.h"
+#include "SettingsFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QTimer>
+#include <QUuid>
+
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+#ifndef DRAVIK_HOST_VERSION
+#define DRAVIK_HOST_VERSION "unknown"
+#endif
+
+namespace {
+
+const int kSettingsConnection = 1171;
+
+QString severityName(int severity)
+{
+    switch (severity) {
+    case 0:
+        return QStringLiteral("information");
+    case 1:
+        return QStringLiteral("warning");
+    case 2:
+        return QStringLiteral("error");
+    default:
+        return QStringLiteral("severity %1").arg(severity);
+    }
+}
+
+} // namespace
+
+QString MeasureCommand::usage()
+{
+    return MeasureOptions::usage();
+}
+
+QString MeasureCommand::defaultPluginPath()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../plugins/libdravik_v2.so"));
+}
+
+int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
+{
+    MeasureOptions options;
+    switch (options.parse(args, defaultPluginPath())) {
+    case MeasureOptions::Outcome::Help:
+        out << usage();
+        return ExitOk;
+    case MeasureOptions::Outcome::Error:
+        err << "dravik-host measure: " << options.errorString() << '\n'
+            << "Try 'dravik-host measure --help' for the options.\n";
+        return ExitUsage;
+    case MeasureOptions::Outcome::Run:
+        break;
+    }
+
+    SettingsFile settingsFile;
+    if (!options.settingsPath.isEmpty() && !settingsFile.load(options.settingsPath)) {
+        err << "dravik-host measure: " << settingsFile.errorString() << '\n';
+        return ExitUsage;
+    }
+    if (QFileInfo::exists(options.outputPath) && !options.overwrite) {
+        err << "dravik-host measure: " << options.outputPath << " exists; give --overwrite to replace it\n";
+        return ExitUsage;
+    }
+
+    RunReport report;
+    report.hostVersion = QStringLiteral(DRAVIK_HOST_VERSION);
+    report.createdAt = QDateTime::currentDateTimeUtc();
+    report.outputPath = QFileInfo(options.outputPath).absoluteFilePath();
+    report.address = options.address.toString();
+    report.simulated = options.simulated;
+    report.count = options.count;
+    report.durationSeconds = options.durationSeconds;
+
+    ProgressPrinter printer(stderr, ::isatty(::fileno(stderr)) == 1, options.quiet);
+    LogRouter router(&printer, options.verbose);
+
+    const auto finishRun = [&](int code, const QString &error) {
+        report.exitCode = code;
+        report.error = error;
+        printer.clearStatus();
+        if (!error.isEmpty())
+            printer.message(QStringLiteral("dravik-host measure: %1").arg(error));
+        if (options.json)
+            out << QJsonDocument(report.toJson()).toJson(QJsonDocument::Indented);
+        else if (code == ExitOk || !report.measurements.isEmpty())
+            out << '\n' << ProgressPrinter::summary(report);
+        out.flush();
+        return code;
+    };
+
+    PluginLoader loader(options.pluginPath);
+    if (!loader.load())
+        return finishRun(ExitPluginFailed, loader.errorString());
+    DevicePluginInterface *plugin = loader.plugin();
+    report.plugin = {
+        {QStringLiteral("file"), loader.fileName()},
+        {QStringLiteral("name"), plugin->name()},
+        {QStringLiteral("description"), plugin->description()},
+        {QStringLiteral("version"), plugin->version()},
+        {QStringLiteral("uuid"), plugin->uuid().toString(QUuid::WithoutBraces).toUpper()},
+    };
+
+    // The host owns the device; it goes before the loader (declared later,
+    // destroyed earlier) so that no plug-in code runs after an unload.
+    std::unique_ptr<QObject> deviceObject(plugin->createDevice(nullptr));
+    if (!deviceObject)
+        return finishRun(ExitPluginFailed, QStringLiteral("the plug-in gave no device"));
+    DeviceInterface *device = qobject_cast<DeviceInterface *>(deviceObject.get());
+    if (!device) {
+        return finishRun(ExitPluginFailed, QStringLiteral("the plug-in's device (%1) does not implement DeviceInterface")
+                                               .arg(QString::fromLatin1(deviceObject->metaObject()->className())));
+    }
+    if (!device->initialize())
+        return finishRun(ExitPluginFailed, QStringLiteral("the device could not be initialised"));
+
+    // The address comes from --address and nowhere else; the device's
+    // factory default is never left in place when open() is called.
+    QVariantHash settings = settingsFile.values();
+    const QString address = options.address.toString();
+    const QString fromFile = settings.value(QStringLiteral("NetworkAddress")).toString();
+    if (!fromFile.isEmpty() && fromFile != address)
+        printer.message(QStringLiteral("note: NetworkAddress %1 in %2 is replaced by --address %3")
+                            .arg(fromFile, options.settingsPath, address));
+    settings.insert(QStringLiteral("NetworkAddress"), address);
+    device->applySettings(settings);
+    const QString configured = device->value(kSettingsConnection).toString();
+    if (configured != address) {
+        return finishRun(ExitConnectFailed, QStringLiteral("the device did not take the address %1 (it holds \"%2\"); "
+                                                           "not connecting")
+                                                .arg(address, configured));
+    }
+    report.settings = settings;
+    report.deviceSettings = device->settings();
+    device->setDataTransferEnabled(true);
+
+    HostQuery query(options.measurementMode, options.maximumShots);
+    query.set(AbstractQueryObject::KeyOperationMode, options.operationMode);
+    query.set(AbstractQueryObject::KeyNominalCharge, options.charge);
+    query.set(AbstractQueryObject::KeyHvSourceType, options.hvSourceType);
+    query.set(AbstractQueryObject::KeyChargeToVoltageFactor, options.chargeToVoltageFactor);
+    // The device asks for the calibration of its charge channel.
+    query.set(AbstractQueryObject::KeyChargeCalibrationFactor, options.calibrationFactor, -1, 1018);
+    report.environment = query.describe();
+
+    QString error;
+    Hdf5Recorder recorder(options.outputPath);
+    if (!recorder.open(&error))
+        return finishRun(ExitOutputFailed, error);
+
+    DeviceSession::Config config;
+    config.count = options.count;
+    config.durationMs = int(options.durationSeconds * 1000.0 + 0.5);
+    config.timeoutMs = int(options.timeoutSeconds * 1000.0 + 0.5);
+    config.channels = options.channels;
+    config.address = address;
+    DeviceSession session(deviceObject.get(), query, config, &report);
+    if (!session.attach(&error))
+        return finishRun(ExitPluginFailed, error);
+
+    QObject::connect(&session, &DeviceSession::progress, [&](const QString &text) { printer.event(text); });
+    QObject::connect(&session, &DeviceSession::notified, [&](int severity, const QString &text) {
+        printer.message(QStringLiteral("device %1: %2").arg(severityName(severity), text));
+    });
+    QObject::connect(&session, &DeviceSession::measurementBegins, [&](int index) {
+        QString e;
+        if (!recorder.beginMeasurement(index, &e))
+            session.abort(ExitOutputFailed, e);
+    });
+    QObject::connect(&session, &DeviceSession::chunkTaken,
+                     [&](int channelId, const ChannelData &chunk, const ChannelInfo &info) {
+                         QString e;
+                         if (!recorder.addChunk(channelId, chunk, info, &e))
+                             session.abort(ExitOutputFailed, e);
+                     });
+    QObject::connect(&session, &DeviceSession::measurementEnds, [&](int index) {
+        const RunReport::Measurement &m = report.measurements.last();
+        QString e;
+        if (!recorder.endMeasurement(RunReport::measurementAttributes(m), &e)) {
+            session.abort(ExitOutputFailed, e);
+            return;
+        }
+        QString line = QStringLiteral("measurement %1 of %2: done, %3 chunks, %4")
+                           .arg(index)
+                           .arg(options.count)
+                           .arg(m.chunks)
+                           .arg(ProgressPrinter::formatBytes(double(m.bytes)));
+        if (m.parameters.contains(2013))
+            line += QStringLiteral(", test voltage %1 Hz").arg(m.parameters.value(2013), 0, 'g', 6);
+        printer.event(line);
+    });
+
+    InterruptWatcher interrupts;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, [&](int signalNumber) {
+        printer.message(QStringLiteral("interrupted: stopping the detector and closing the link"));
+        session.abort(ExitInterrupted, QStringLiteral("interrupted by signal %1").arg(signalNumber));
+    });
+
+    QTimer status;
+    status.setInterval(200);
+    QObject::connect(&status, &QTimer::timeout, [&] {
+        printer.setStatus(ProgressPrinter::statusText(session.stateName(), report, session.measurementSeconds()));
+    });
+    status.start();
+
+    QEventLoop loop;
+    QObject::connect(&session, &DeviceSession::finished, &loop, &QEventLoop::quit);
+    session.begin();
+    loop.exec();
+    status.stop();
+    printer.clearStatus();
+
+    int code = session.exitCode();
+    error = session.errorString();
+    if (code == ExitOk) {
+        if (recorder.commit(report.fileAttributes(), &error)) {
+            report.fileWritten = true;
+            printer.event(QStringLiteral("written %1").arg(report.outputPath));
+        } else {
+            code = ExitOutputFailed;
+        }
+    }
+    if (!report.fileWritten)
+        recorder.discard();
+    return finishRun(code, error);
+}

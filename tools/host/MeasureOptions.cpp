@@ -1,0 +1,249 @@
+#include "MeasureOptions.h"
+
+#include "OperationModeNames.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <cmath>
+
+namespace {
+
+// Options that take a value, in the order of the help text.
+const char *const kValueOptions[] = {
+    "plugin", "address", "settings", "timeout", "operation-mode", "measurement-mode", "charge", "hv-source",
+    "charge-to-voltage", "calibration", "max-shots", "count", "duration", "channels", "output",
+};
+const char *const kFlags[] = {"allow-remote", "overwrite", "simulated", "json", "quiet", "verbose", "help"};
+
+bool toDouble(const QString &text, double *value)
+{
+    bool ok = false;
+    *value = QLocale::c().toDouble(text.trimmed(), &ok);
+    return ok && std::isfinite(*value);
+}
+
+bool toUnsigned(const QString &text, qulonglong max, qulonglong *value)
+{
+    bool ok = false;
+    *value = text.trimmed().toULongLong(&ok, 0);
+    return ok && *value <= max;
+}
+
+} // namespace
+
+bool MeasureOptions::fail(const QString &message)
+{
+    m_error = message;
+    return false;
+}
+
+MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QString &defaultPluginPath)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const char *name : kValueOptions)
+        parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("value")));
+    for (const char *name : kFlags)
+        parser.addOption(QCommandLineOption(QLatin1String(name)));
+    parser.addOption(QCommandLineOption(QStringLiteral("o"), QString(), QStringLiteral("value")));
+    parser.addOption(QCommandLineOption(QStringLiteral("h")));
+
+    if (!parser.parse(QStringList{QStringLiteral("measure")} + args)) {
+        m_error = parser.errorText();
+        return Outcome::Error;
+    }
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("h")))
+        return Outcome::Help;
+    if (!parser.positionalArguments().isEmpty()) {
+        m_error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return Outcome::Error;
+    }
+
+    const auto value = [&](const char *name) { return parser.value(QLatin1String(name)); };
+    const auto isSet = [&](const char *name) { return parser.isSet(QLatin1String(name)); };
+    // Every option once: a second --address is far more likely a slip than a wish.
+    for (const QString &name : parser.optionNames()) {
+        if (parser.optionNames().count(name) > 1) {
+            m_error = QStringLiteral("--%1 given more than once").arg(name);
+            return Outcome::Error;
+        }
+    }
+
+    const bool ok = [&]() -> bool {
+        pluginPath = isSet("plugin") ? value("plugin") : defaultPluginPath;
+
+        if (!isSet("address"))
+            return fail(QStringLiteral("--address HOST:PORT is required (for the simulator: the address it prints)"));
+        QString error;
+        if (!ConnectionAddress::parse(value("address"), &address, &error))
+            return fail(QStringLiteral("--address: %1").arg(error));
+        allowRemote = isSet("allow-remote");
+        if (!address.isLoopback() && !allowRemote) {
+            return fail(QStringLiteral("--address %1 is not a loopback address; "
+                                       "connecting to a real detector needs --allow-remote")
+                            .arg(address.toString()));
+        }
+
+        settingsPath = value("settings");
+        if (isSet("timeout") && (!toDouble(value("timeout"), &timeoutSeconds) || timeoutSeconds <= 0
+                                 || timeoutSeconds > 3600))
+            return fail(QStringLiteral("--timeout: '%1' is not a number of seconds from 0 to 3600").arg(value("timeout")));
+
+        if (isSet("operation-mode") && !OperationModeNames::parse(value("operation-mode"), &operationMode))
+            return fail(QStringLiteral("--operation-mode: unknown mode '%1' (see --help for the list)")
+                            .arg(value("operation-mode")));
+        if (isSet("measurement-mode")) {
+            qulonglong mode = 0;
+            if (!toUnsigned(value("measurement-mode"), 2, &mode))
+                return fail(QStringLiteral("--measurement-mode: '%1' is not 0, 1 or 2").arg(value("measurement-mode")));
+            measurementMode = int(mode);
+        }
+        const auto positive = [&](const char *name, QVariant *target) -> bool {
+            if (!isSet(name))
+                return true;
+            double number = 0.0;
+            if (!toDouble(value(name), &number) || number <= 0)
+                return fail(QStringLiteral("--%1: '%2' is not a positive number").arg(QLatin1String(name), value(name)));
+            *target = number;
+            return true;
+        };
+        if (!positive("charge", &charge) || !positive("charge-to-voltage", &chargeToVoltageFactor)
+            || !positive("calibration", &calibrationFactor))
+            return false;
+        if (isSet("hv-source")) {
+            qulonglong type = 0;
+            if (!toUnsigned(value("hv-source"), 255, &type))
+                return fail(QStringLiteral("--hv-source: '%1' is not a source type from 0 to 255").arg(value("hv-source")));
+            hvSourceType = int(type);
+        }
+        if (isSet("max-shots")) {
+            qulonglong shots = 0;
+            if (!toUnsigned(value("max-shots"), 4294967295ull, &shots))
+                return fail(QStringLiteral("--max-shots: '%1' is not a count from 0 to 4294967295").arg(value("max-shots")));
+            maximumShots = unsigned(shots);
+        }
+
+        if (isSet("count")) {
+            qulonglong n = 0;
+            if (!toUnsigned(value("count"), 100000, &n) || n == 0)
+                return fail(QStringLiteral("--count: '%1' is not a count from 1 to 100000").arg(value("count")));
+            count = int(n);
+        }
+        if (isSet("duration") && (!toDouble(value("duration"), &durationSeconds) || durationSeconds <= 0
+                                  || durationSeconds > 86400))
+            return fail(QStringLiteral("--duration: '%1' is not a number of seconds from 0 to 86400").arg(value("duration")));
+        if (isSet("channels")) {
+            const QStringList ids = value("channels").split(QLatin1Char(','), Qt::SkipEmptyParts);
+            for (const QString &id : ids) {
+                bool isNumber = false;
+                const int channel = id.trimmed().toInt(&isNumber, 10);
+                if (!isNumber || channel < 0)
+                    return fail(QStringLiteral("--channels: '%1' is not a channel id").arg(id));
+                channels.insert(channel);
+            }
+            if (channels.isEmpty())
+                return fail(QStringLiteral("--channels: no channel id given"));
+        }
+
+        if (isSet("output") && isSet("o"))
+            return fail(QStringLiteral("give the output file once, with -o or --output"));
+        outputPath = isSet("output") ? value("output") : value("o");
+        if (outputPath.isEmpty())
+            return fail(QStringLiteral("--output FILE is required"));
+        if (QFileInfo(outputPath).isDir())
+            return fail(QStringLiteral("--output %1 is a directory").arg(outputPath));
+        overwrite = isSet("overwrite");
+        simulated = isSet("simulated");
+        json = isSet("json");
+        quiet = isSet("quiet");
+        verbose = isSet("verbose");
+        return true;
+    }();
+    return ok ? Outcome::Run : Outcome::Error;
+}
+
+QString MeasureOptions::usage()
+{
+    QString text = QStringLiteral(
+        "usage: dravik-host measure --address HOST:PORT --output FILE [OPTIONS]\n"
+        "\n"
+        "Connects to a Dravik detector through the plug-in, hands it the test\n"
+        "environment, runs COUNT measurements of DURATION seconds each and records\n"
+        "every chunk of channel data the device hands over to one HDF5 file.\n"
+        "\n"
+        "Connection:\n"
+        "  --address HOST:PORT       the detector, or the address dravik-sim prints;\n"
+        "                            required. Only 127.0.0.0/8 and localhost unless\n"
+        "                            --allow-remote is given\n"
+        "  --allow-remote            allow an address outside loopback (a real detector)\n"
+        "  --plugin PATH             the plug-in module (default: next to this program,\n"
+        "                            ../plugins/libdravik_v2.so)\n"
+        "  --settings FILE           a JSON object of settings: the device's\n"
+        "                            AliveTimout, HoldTimeDG0, SystemGatingLevel,\n"
+        "                            SystemGatingHoldTime, PdLogFile,\n"
+        "                            MaxShotsVLFSinLocalization, ServiceMode,\n"
+        "                            ProductionMode, DevelopMode, and the post-processing\n"
+        "                            GatingTime, TVAmplitudeThreshold,\n"
+        "                            NoPostAquisitionCut, NoAdaptiveGain,\n"
+        "                            NoBinaryChannels. A NetworkAddress in it is\n"
+        "                            replaced by --address\n"
+        "  --timeout SECONDS         longest wait for the connection, a start, a stop and\n"
+        "                            the last data after a stop (15)\n"
+        "\n"
+        "Test environment:\n"
+        "  --operation-mode MODE     number or name, see below (0, DAC+)\n"
+        "  --measurement-mode N      0 timing by operation mode, 1 PD pulses with\n"
+        "                            trigger level search, 2 fixed timing (0)\n"
+        "  --charge COULOMB          nominal charge, e.g. 1e-9 (the device's own)\n"
+        "  --hv-source TYPE          HV source type (the device's own)\n"
+        "  --charge-to-voltage V/C   charge to voltage factor (the device's own)\n"
+        "  --calibration FACTOR      charge calibration factor (the device's own)\n"
+        "  --max-shots N             maximum shots (4294967295)\n"
+        "\n"
+        "Measurement and recording:\n"
+        "  --count N                 measurements to run, one after the other (1)\n"
+        "  --duration SECONDS        how long each runs once the detector is ready (2)\n"
+        "  --channels ID[,ID...]     record only these channels (every channel); chunks\n"
+        "                            of other channels are taken and counted, not kept\n"
+        "  -o, --output FILE         the HDF5 file to write; required. Written under a\n"
+        "                            temporary name and renamed when complete\n"
+        "  --overwrite               replace FILE if it exists\n"
+        "  --simulated               mark the recording as made against dravik-sim\n"
+        "\n"
+        "Output:\n"
+        "  --json                    the summary as one JSON object on stdout\n"
+        "  --quiet                   no progress on stderr; notifications and errors\n"
+        "                            are still shown\n"
+        "  --verbose                 the plug-in's debug log on stderr\n"
+        "  -h, --help                this text\n"
+        "\n"
+        "Operation modes:\n");
+    for (const QString &line : OperationModeNames::table())
+        text += line + QLatin1Char('\n');
+    text += QStringLiteral(
+        "\n"
+        "Exit codes:\n"
+        "    0  every measurement ran and the file is written\n"
+        "    2  bad command line or settings file, a remote address without\n"
+        "       --allow-remote, or FILE exists without --overwrite\n"
+        "    3  the plug-in could not be loaded or gave no usable device\n"
+        "    4  could not connect: no connection within --timeout, or the link\n"
+        "       closed while connecting\n"
+        "    5  the detector was rejected: the device reported an error while\n"
+        "       connecting (version check) or cannot start with this environment\n"
+        "    6  a measurement failed: the link was lost, the detector did not start\n"
+        "       or stop in time, or it stopped with an error\n"
+        "    7  the output file could not be written\n"
+        "  130  interrupted (SIGINT or SIGTERM); the detector is stopped first\n"
+        "With any code but 0 no output file is left behind, and an existing one\n"
+        "is left as it was.\n"
+        "\n"
+        "Example, against the simulator:\n"
+        "  $ dravik-sim --listen 127.0.0.1:0 --scenario dac &\n"
+        "  listening 127.0.0.1:41835\n"
+        "  $ dravik-host measure --address 127.0.0.1:41835 --simulated \\\n"
+        "        --operation-mode DAC+ --count 2 --duration 1.5 -o dac.h5\n");
+    return text;
+}
