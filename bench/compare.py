@@ -30,15 +30,15 @@ from scipy import signal
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUDGET = 2.0  # ours at least this many times faster
 AUTOCORR_SIZES = [1 << k for k in range(14, 21)]
-# "Grows as N log N": the autocorrelation is two FFTs plus linear passes, but
-# an FFT's own cost per N log N is not flat on a real machine (between 2^14
-# and 2^20 the data leaves the L2 cache). So the check is against the FFT the
-# same program measures at the same sizes (BM_RealFft): the autocorrelation's
-# time over that transform's may spread by at most this factor across the
-# range, i.e. nothing in it grows faster than the transforms. The log-log
-# slopes are printed for reference: N log N alone is about 1.07 here, a direct
-# O(N^2) sum would be 2.
-GROWTH_SPREAD_LIMIT = 1.5
+# "Grows as N log N", judged by the log-log slope of time over N across
+# 2^14 .. 2^20: N log N itself has a slope of 1.07 there, N^1.5 would have 1.5
+# and a direct O(N^2) sum 2. An FFT's own cost per N log N is not flat on a
+# real machine (the data leaves the L2 cache), so the slope may exceed 1.07 by
+# SLOPE_MARGIN, or lie within FFT_SLOPE_MARGIN of the slope of a single FFT of
+# the same sizes measured by the same program (BM_RealFft), whichever is more.
+NLOGN_SLOPE = 1.07
+SLOPE_MARGIN = 0.15
+FFT_SLOPE_MARGIN = 0.05
 
 
 # ---------------------------------------------------------------------------
@@ -249,7 +249,15 @@ def main():
         print("compare: %s not built (configure with -DDRAVIK_BENCH=ON)" % program, file=sys.stderr)
         return 2
     check_consistency()
+    # Our program runs before and after the numpy timings and each figure is
+    # the better of the two, so that a burst of load from elsewhere on a
+    # shared machine does not land on one side only.
     context, ours, big_o = run_program(program, args.min_time)
+    theirs_by_name = {name: {way: best_time(f, arg, args.min_time) for way, (f, arg) in ways.items()}
+                      for name, ways in comparisons()}
+    _, again, _ = run_program(program, args.min_time)
+    for name, seconds in again.items():
+        ours[name] = min(ours.get(name, seconds), seconds)
 
     print("%s: %s, %d CPUs, library build %s" % (os.path.basename(program), context.get("host_name", "?"),
                                                   context.get("num_cpus", 0),
@@ -262,12 +270,11 @@ def main():
     print("-" * len(header))
     failed = False
     rows = []
-    for name, ways in comparisons():
+    for name, theirs in theirs_by_name.items():
         if name not in ours:
             print("%-30s missing from the program's output" % name)
             failed = True
             continue
-        theirs = {way: best_time(f, arg, args.min_time) for way, (f, arg) in ways.items()}
         way, reference = min(theirs.items(), key=lambda item: item[1])
         ratio = reference / ours[name]
         met = ratio >= BUDGET
@@ -291,24 +298,24 @@ def main():
         scipy_t = [next(r["all"]["scipy.fft rfft/irfft"] for r in rows
                         if r.get("benchmark") == "BM_AutoCorrelation/%d" % n) for n in sizes]
         per_fft = [a / f for a, f in zip(auto, fft)]
-        spread = max(per_fft) / min(per_fft)
-        met = spread <= GROWTH_SPREAD_LIMIT
+        limit = max(NLOGN_SLOPE + SLOPE_MARGIN, slope(fft) + FFT_SLOPE_MARGIN)
+        met = slope(auto) <= limit
         failed |= not met
         print()
-        print("autocorrelation growth over %d .. %d samples: time / one FFT of the padded size spreads %.2fx "
-              "(limit %.1f): %s" % (sizes[0], sizes[-1], spread, GROWTH_SPREAD_LIMIT, "met" if met else "NOT MET"))
+        print("autocorrelation growth over %d .. %d samples: log-log slope %.3f, limit %.3f: %s"
+              % (sizes[0], sizes[-1], slope(auto), limit, "met" if met else "NOT MET"))
+        print("  slopes: N log N %.2f, one FFT of the padded size %.3f, scipy.fft equivalent %.3f"
+              % (NLOGN_SLOPE, slope(fft), slope(scipy_t)))
         print("  autocorrelation / FFT:  " + ", ".join("%d: %.2f" % (n, p) for n, p in zip(sizes, per_fft)))
         print("  ns per N log2 N, ours:  "
               + ", ".join("%d: %.2f" % (n, t / (n * math.log2(n)) * 1e9) for n, t in zip(sizes, auto)))
         print("  ns per N log2 N, FFT:   "
               + ", ".join("%d: %.2f" % (n, t / (n * math.log2(n)) * 1e9) for n, t in zip(sizes, fft)))
-        print("  log-log slope: ours %.3f, FFT alone %.3f, scipy.fft equivalent %.3f (N log N: 1.07)"
-              % (slope(auto), slope(fft), slope(scipy_t)))
         if "real_coefficient" in big_o:
             print("  Google Benchmark fit of the autocorrelation: %.3g ns N log2 N, rms %.0f%%"
                   % (big_o["real_coefficient"], 100 * big_o.get("rms", 0)))
-        rows.append({"autocorrelation_over_fft": dict(zip(sizes, per_fft)), "spread": spread,
-                     "slope": slope(auto), "fft_slope": slope(fft), "scipy_slope": slope(scipy_t)})
+        rows.append({"autocorrelation_over_fft": dict(zip(sizes, per_fft)), "slope": slope(auto),
+                     "slope_limit": limit, "fft_slope": slope(fft), "scipy_slope": slope(scipy_t)})
 
     if args.json:
         with open(args.json, "w") as f:

@@ -130,7 +130,7 @@ private Q_SLOTS:
         const QStringList documented{
             "format", "format_version", "created_utc", "host_version", "complete", "plugin_file", "plugin_name",
             "plugin_version", "plugin_uuid", "device_serial", "device_firmware_version", "device_software_version",
-            "device_hardware_version", "device_protocol_version", "device_product_number", "device_descriptor",
+            "device_hardware_version", "device_protocol_version", "device_product_number", "device_descriptor", "device_type",
             "test_voltage_calibration", "address", "simulated", "settings", "device_settings", "environment",
             "operation_mode", "operation_mode_name", "measurement_mode", "measurement_count", "duration_s",
             "post_processing_parameters", "frequency_hz", "test_voltage_v", "attenuation_per_s",

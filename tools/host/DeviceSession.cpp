@@ -72,7 +72,7 @@ QList<QPair<int, QString>> DeviceSession::identificationParameters()
         {1001, QStringLiteral("product_number")},
         {1002, QStringLiteral("serial")},
         {1003, QStringLiteral("descriptor")},
-        {1004, QStringLiteral("device_type")},
+        {1004, QStringLiteral("type")},
         {1006, QStringLiteral("software_version")},
         {1007, QStringLiteral("hardware_version")},
         {1008, QStringLiteral("firmware_version")},
@@ -212,6 +212,11 @@ void DeviceSession::configure()
     }
     ParameterInfo info;
     m_report->postProcessing = m_device->parameterInfo(2013, info);
+    const QList<int> offered = m_device->channelIds();
+    for (int channel : qAsConst(m_config.channels)) {
+        if (!offered.contains(channel))
+            Q_EMIT progress(QStringLiteral("warning: the device has no channel %1; nothing will be recorded for it").arg(channel));
+    }
 
     const QVariantMap &d = m_report->device;
     Q_EMIT progress(QStringLiteral("connected: serial %1, firmware %2, software %3, protocol %4")

@@ -18,7 +18,7 @@
 
 namespace {
 
-// The innermost message of HDF5's error stack: the most specific reason.
+// The innermost message of HDF5's error stack: the most precise reason.
 herr_t keepMessage(unsigned, const H5E_error2_t *entry, void *data)
 {
     auto *message = static_cast<QString *>(data);

@@ -156,7 +156,7 @@ QVariantMap RunReport::fileAttributes() const
     // Identification as text: the detector reports numbers, but a reader
     // should not have to care which.
     for (const char *key : {"serial", "firmware_version", "software_version", "hardware_version", "protocol_version",
-                            "product_number", "descriptor", "device_type"})
+                            "product_number", "descriptor", "type"})
         a.insert(QStringLiteral("device_%1").arg(QLatin1String(key)), text(device, key));
     bool isNumber = false;
     const double calibration = device.value(QStringLiteral("test_voltage_calibration")).toDouble(&isNumber);
