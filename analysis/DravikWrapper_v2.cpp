@@ -366,6 +366,7 @@ void DravikWrapper_v2::start()
     m_testVoltageResults.clear();
     m_pending.clear();
     m_tokens.clear();
+    m_tokenOrder.clear();
     m_pdTriggerThreshold = 0.0f;
     resetParameters(true);
     makeAnalyser();
@@ -430,6 +431,7 @@ ChannelData DravikWrapper_v2::takeChannelData(int channelId, int token, bool *ok
     }
     ChannelData chunk = it.value();
     m_tokens.erase(it);
+    m_tokenOrder.removeOne(token);
     if (ok)
         *ok = true;
     return chunk;
@@ -452,6 +454,10 @@ void DravikWrapper_v2::onChannelDataAvailable(int channelId, int token)
 
     const bool holdBack = m_postAcquisitionCut && m_measurementMode == 0 && triggered && synchronised();
     if (holdBack) {
+        if (m_pending.size() >= kMaxOutstanding) {
+            const ChannelData oldest = m_pending.take(m_pending.firstKey());
+            WRAPPER_DEBUG("dropped a chunk of channel", oldest.channelId, "that waited for a test voltage in vain");
+        }
         m_pending.insert(t, chunk);
         if (!m_testVoltageResults.contains(t))
             return; // waits for its trigger's test voltage
@@ -482,11 +488,17 @@ void DravikWrapper_v2::publish(ChannelData chunk)
     }
     if (chunk.isEmpty())
         return;
+    if (m_tokens.size() >= kMaxOutstanding) {
+        const ChannelData dropped = m_tokens.take(m_tokenOrder.takeFirst());
+        QxtLogger::getInstance()->warning(kTag, "channel", dropped.channelId,
+                                          ": dropped a chunk the host did not take", lineOf(__LINE__));
+    }
     int token = 0;
     do {
         token = int(QRandomGenerator64::global()->generate());
     } while (m_tokens.contains(token));
     m_tokens.insert(token, chunk);
+    m_tokenOrder.append(token);
     Q_EMIT channelDataAvailable(channelId, token);
 }
 

@@ -145,7 +145,11 @@ private:
     double m_amplitudeThreshold = 15000.0;
     double m_nextAveragedBlockTime = 0.0;
     QMap<double, TestVoltageResult> m_testVoltageResults;
+    // Chunks the host never takes must not pile up: at most this many wait,
+    // in the token store and held back each; the oldest go, with a warning.
+    static constexpr int kMaxOutstanding = 256;
     QHash<int, ChannelData> m_tokens;
+    QList<int> m_tokenOrder; // oldest first
     QMultiMap<double, ChannelData> m_pending; // held back, by trigger time
     QHash<int, QVariant> m_ownValues;
     QTimer m_triggerLevelTimer;

@@ -36,6 +36,7 @@ using Kernel = void (*)(const float *, int, const float *, float *, int);
 // both arithmetic ports busy.
 void convolveBaseline(const float *taps, int count, const float *in, float *out, int n)
 {
+    static_assert(32 <= FirFilter::kMaxBlock, "the work block holds one kernel block past the slice");
     convolve<32>(taps, count, in, out, n);
 }
 

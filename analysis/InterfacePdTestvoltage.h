@@ -49,7 +49,8 @@ public:
     virtual int setParameter(int id, double value) = 0;
     // An unknown id delivers 0.0 with 2.
     virtual int getParameter(int id, double *value) const = 0;
-    // Delivers the value with 0 if it is valid, 1 if not; 2 for an unknown id.
+    // Delivers the value with 0 if it is valid, 1 if not; 2 (and NaN) for an
+    // unknown id.
     virtual int getResult(int id, double *value) const = 0;
     // Analyses src and writes the conditioned block to dst; src may be dst.
     virtual int process(const float *src, float *dst, int n) = 0;

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
 bool validResult(int id, double value)
 {
     if (!std::isfinite(value))
@@ -111,7 +109,7 @@ int PdTestvoltage::getResult(int id, double *value) const
     if (!value)
         return dsp::BadArgument;
     if (id < 1 || id > kResultCount) {
-        *value = kNaN;
+        *value = PdTestvoltage::kNaN;
         return dsp::BadArgument;
     }
     *value = m_results[id];
@@ -172,9 +170,14 @@ void PdTestvoltage::smoothZeroPhase(float *x, int n)
         x[i] = tail[i + kFilterDelay - n];
 }
 
+double PdTestvoltage::crossingFraction(double previous, double current, double level)
+{
+    return (current - level) / (current - previous);
+}
+
 double PdTestvoltage::crossingPosition(int i, double previous, double current, double level)
 {
-    return i - (current - level) / (current - previous);
+    return i - crossingFraction(previous, current, level);
 }
 
 float *PdTestvoltage::scratch(int n)

@@ -4,6 +4,8 @@
 #include "InterfacePdTestvoltage.h"
 #include "SampleBuffer.h"
 
+#include <limits>
+
 // What the three analysers share: mode, parameters, results with their
 // validity tests, the 51-tap smoothing filter and the resonance model.
 class PdTestvoltage : public InterfacePdTestvoltage
@@ -26,6 +28,7 @@ public:
 
 protected:
     static constexpr double kPi = 3.14159265358979323846;
+    static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
     PdTestvoltage();
 
@@ -49,7 +52,10 @@ protected:
     // kFilterDelay samples.
     FirFilter &smoothingFilter() { return m_smoothing; }
 
-    // Where the straight line through (i - 1, previous) and (i, current) meets level.
+    // How far before sample i the straight line through (i - 1, previous) and
+    // (i, current) meets level, in samples; every zero and level crossing of
+    // the analysers is placed so. crossingPosition() is i minus that.
+    static double crossingFraction(double previous, double current, double level);
     static double crossingPosition(int i, double previous, double current, double level);
 
     // A work block that lives as long as the analyser, so that processing

@@ -76,7 +76,7 @@ int PdTvContinuousAC::process(const float *src, float *dst, int n)
         if (v > 0.0f && p.previous <= 0.0f && p.armed) {
             p.armed = false;
             // The crossing lies this fraction of a sample before sample i.
-            const double fraction = v / (static_cast<double>(v) - p.previous);
+            const double fraction = crossingFraction(p.previous, v, 0.0);
             if (firstInBlock)
                 setResult(FirstZeroCrossing, (i - fraction) / rate);
             firstInBlock = false;

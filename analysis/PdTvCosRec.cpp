@@ -6,10 +6,6 @@
 #include <cmath>
 #include <limits>
 
-namespace {
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-}
-
 PdTvCosRec::PdTvCosRec()
 {
     m_average.setMovingAverage(kAverageLength, 1.0f);

@@ -8,24 +8,20 @@
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// First falling zero crossing of r at or after index `from` (R[i-1] >= 0 > R[i]),
-// interpolated between the two samples; -1 if there is none.
-double fallingZero(const float *r, int from, int count)
-{
-    for (int i = std::max(from, 1); i < count; ++i)
-        if (r[i - 1] >= 0.0f && r[i] < 0.0f)
-            return i - static_cast<double>(r[i]) / (static_cast<double>(r[i]) - r[i - 1]);
-    return -1.0;
-}
-
 bool validFrequency(double f)
 {
     return f > 0.0 && std::isfinite(f);
 }
 
 } // namespace
+
+double PdTvDAC::fallingZero(const float *r, int from, int count)
+{
+    for (int i = std::max(from, 1); i < count; ++i)
+        if (r[i - 1] >= 0.0f && r[i] < 0.0f)
+            return crossingPosition(i, r[i - 1], r[i], 0.0);
+    return -1.0;
+}
 
 PdTvDAC::PdTvDAC()
 {

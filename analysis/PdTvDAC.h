@@ -34,6 +34,9 @@ private:
     // for blocks shorter than kMinimumSamples and become -1 where the estimate
     // fails after that.
     int estimate(const float *src, int n, double *frequency, double *attenuation);
+    // First falling zero crossing of r at or after index from (r[i - 1] >= 0 >
+    // r[i]), interpolated; -1 if there is none.
+    static double fallingZero(const float *r, int from, int count);
     // The offset removal of process(): dst is the scaled, smoothed block.
     void centre(float *dst, int n, double frequency);
 

@@ -27,7 +27,7 @@ bool badBlock(const void *a, const void *b, int n)
     return !a || !b || n < 1;
 }
 
-// Largest (or, with Less, smallest) non-NaN value; NaN if there is none.
+// Largest (or, with Smallest, smallest) non-NaN value; NaN if there is none.
 // Comparisons with NaN are false, so NaN samples never replace a lane.
 template<bool Smallest>
 float extreme(const float *src, int n)
@@ -206,8 +206,9 @@ int autoCorrelationFft(const float *src, int n, float offset, int lags, float *s
 bool directIsCheaper(int n, int lags)
 {
     const double size = n + static_cast<double>(lags);
-    // A direct lag costs about n multiply-adds; the two transforms about
-    // 5 size log2(size) flops plus their set-up. Tuned on bench_analysis.
+    // A direct lag costs about n multiply-adds, the two transforms about
+    // 5 size log2(size) flops in all plus their set-up; the direct sum is kept
+    // to the cases clearly below that (a few lags).
     return static_cast<double>(n) * lags < 4.0 * size * std::log2(size) + 4096.0;
 }
 

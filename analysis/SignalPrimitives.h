@@ -23,7 +23,8 @@ int abs(const float *src, float *dst, int n);
 int multiplyConstant(const float *src, float c, float *dst, int n);
 // dst[i] = src[i] - c; c must be finite
 int subtractConstant(const float *src, float c, float *dst, int n);
-// dst[i] = src[i] * 2^-scaleExponent
+// dst[i] = src[i] * 2^-scaleExponent; the exponent must leave a normal or
+// subnormal float factor (-126 .. 149), otherwise BadArgument.
 int convert16(const std::int16_t *src, float *dst, int n, int scaleExponent);
 int copy(const float *src, float *dst, int n);
 

@@ -18,6 +18,8 @@
 #include "QxtLogger.h"
 
 #include <QCoreApplication>
+#include <QLayout>
+#include <QWidget>
 #include <QPixmap>
 #include <QThread>
 
@@ -660,8 +662,14 @@ bool Dravik_v2::hasWidget(int kind) const
 
 void Dravik_v2::createWidget(int kind, QLayout *layout)
 {
-    Q_UNUSED(kind)
-    Q_UNUSED(layout)
+    QWidget *widget = m_widgetFactory ? m_widgetFactory(kind, this) : nullptr;
+    if (!widget)
+        return;
+    // Views with a trigger source choice get the list at once when connected.
+    if (isOpen() && (kind == 2 || kind == 8))
+        Q_EMIT setTriggerSources(ChannelCatalogue::triggerSources(m_device->value(DeviceFirmwareVersion).toUInt()));
+    if (layout)
+        layout->addWidget(widget);
 }
 
 QPixmap Dravik_v2::icon() const

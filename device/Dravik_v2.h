@@ -11,7 +11,10 @@
 #include <QTimer>
 #include <QVariantHash>
 
+#include <functional>
+
 class DravikChunkCreator_v2;
+class QWidget;
 class DravikProtocolHandler_v2;
 class ParameterHandler;
 class QThread;
@@ -46,8 +49,14 @@ public:
         StatusLinkDown = -4 // running cleared because the link went down
     };
 
+    // Builds the view of a kind for a device; set by the plug-in, which knows
+    // the widgets (they build on the device, not the other way round).
+    using WidgetFactory = std::function<QWidget *(int kind, Dravik_v2 *device)>;
+
     explicit Dravik_v2(QObject *parent = nullptr);
     ~Dravik_v2() override;
+
+    void setWidgetFactory(WidgetFactory factory) { m_widgetFactory = std::move(factory); }
 
     bool initialize() override;
     bool isAvailable() const override { return true; }
@@ -187,4 +196,5 @@ private:
     bool m_development = false;
     QThread *m_protocolThread = nullptr;
     QHash<int, QPair<StatusType, QString>> m_statusCodes;
+    WidgetFactory m_widgetFactory;
 };

@@ -145,10 +145,8 @@ private Q_SLOTS:
         const double inf = std::numeric_limits<double>::infinity();
         QTest::newRow("DAC, 50 Hz") << 0 << 50.0 << inf << true << 0.2;
         QTest::newRow("DAC, amplitude dropped early") << 8 << 50.0 << 1.05 << true << 0.05;
-        QTest::newRow("DAC, drop after the window") << 9 << 50.0 << 5.0 << true << 0.2;
         QTest::newRow("CR, 50 Hz") << 2 << 50.0 << inf << true << 0.0098;
         QTest::newRow("sine: no cut") << 3 << 50.0 << inf << false << 0.0;
-        QTest::newRow("noise: no cut") << 4 << 50.0 << inf << false << 0.0;
         QTest::newRow("no frequency") << 0 << -inf << inf << false << 0.0;
         QTest::newRow("1000 Hz is no test voltage") << 0 << 1000.0 << inf << false << 0.0;
         QTest::newRow("unknown mode") << 10 << 50.0 << inf << false << 0.0;
@@ -191,7 +189,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("zeroed");
         QTest::newRow("HV source 1") << 1 << -1.0 << 300;
         QTest::newRow("HV source 0") << 0 << -1.0 << 100;
-        QTest::newRow("HV source 5") << 5 << -1.0 << 100;
         QTest::newRow("HV source 6: nothing") << 6 << -1.0 << 0;
         QTest::newRow("GatingTime") << 6 << 0.001 << 400;
     }

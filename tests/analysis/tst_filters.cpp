@@ -14,7 +14,6 @@ namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-// Reaches the zero-phase smoothing the analysers share.
 class Smoother : public PdTestvoltage
 {
 public:
@@ -23,7 +22,6 @@ public:
     void smooth(float *x, int n) { smoothZeroPhase(x, n); }
 };
 
-// The analysers' two windows and their moving average, by name.
 void setUp(FirFilter &filter, const QString &name)
 {
     float taps[PdTvDAC::kSlopeTaps];
@@ -53,7 +51,6 @@ private slots:
     void analyserWindows();
     void firAgainstReference_data();
     void firAgainstReference();
-    void firDelayLineAndRefusals();
     void zeroPhaseSmoothing_data();
     void zeroPhaseSmoothing();
     void butterworth_data();
@@ -70,7 +67,6 @@ void tst_Filters::analyserWindows()
     const QVector<double> slope = ReferenceData::numbers(QStringLiteral("slope99.txt"), &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
-    // Rounded to six and eight decimals.
     float smoothing[PdTestvoltage::kSmoothingTaps];
     PdTestvoltage::smoothingTaps(smoothing);
     QVERIFY(ReferenceData::mismatch(smoothing, PdTestvoltage::kSmoothingTaps, savgol, 5.1e-7).isEmpty());
@@ -86,7 +82,6 @@ void tst_Filters::firAgainstReference_data()
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QVector<int>>("pieces");
 
-    // Pieces shorter than the delay line, single samples, the last one alone.
     const QVector<int> ragged{1, 7, 30, 1100, 2, 859, 1};
     for (const char *name : {"smoothing", "slope", "average101"}) {
         QTest::addRow("%s, one block", name) << name << QVector<int>{2000};
@@ -109,7 +104,6 @@ void tst_Filters::firAgainstReference()
     std::vector<float> y(x.begin(), x.end());
     int done = 0;
     for (int piece : pieces) {
-        // In place: the filter must read a piece before it writes it.
         QCOMPARE(fir.apply(y.data() + done, y.data() + done, piece), 0);
         done += piece;
     }
@@ -118,8 +112,6 @@ void tst_Filters::firAgainstReference()
                                                      2e-6 * ReferenceData::largest(expected) + 1e-7);
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 
-    // However a stream is cut, even across the filter's internal slices, every
-    // output sums the same products in the same order: the same bits.
     std::vector<float> stream(9000), whole(9000), cut(9000);
     for (int i = 0; i < 9000; ++i)
         stream[i] = static_cast<float>(std::sin(i * 0.37) + 0.001 * i);
@@ -135,44 +127,11 @@ void tst_Filters::firAgainstReference()
     QVERIFY(cut == whole);
 }
 
-void tst_Filters::firDelayLineAndRefusals()
-{
-    FirFilter fir;
-    float x[4] = {1, 0, 0, 0};
-    float y[4];
-    QCOMPARE(fir.apply(x, y, 4), 1);
-    QCOMPARE(fir.fillDelayLine(0.0f), 1);
-
-    const float taps[3] = {1, 2, 3};
-    QCOMPARE(fir.setTaps(taps, 3), 0);
-    // Oldest first: x[-2] = 10, x[-1] = 20.
-    const float line[2] = {10, 20};
-    QCOMPARE(fir.setDelayLine(line, 2), 0);
-    QCOMPARE(fir.apply(x, y, 3), 0);
-    QCOMPARE(QVector<float>(y, y + 3), QVector<float>({1 + 2 * 20 + 3 * 10, 2 + 3 * 20, 3}));
-    QCOMPARE(fir.fillDelayLine(-1.0f), 0);
-    QCOMPARE(fir.apply(x, y, 1), 0);
-    QCOMPARE(y[0], 1.0f - 2.0f - 3.0f);
-
-    const float nan[2] = {1, kNaN};
-    std::vector<float> many(FirFilter::kMaxTaps + 1, 0.0f);
-    QCOMPARE(fir.setTaps(nan, 2), 2);
-    QCOMPARE(fir.setTaps(many.data(), FirFilter::kMaxTaps + 1), 2);
-    QCOMPARE(fir.setTaps(taps, 0), 2);
-    QCOMPARE(fir.setMovingAverage(-1, 1.0f), 2);
-    QCOMPARE(fir.setMovingAverage(3, kNaN), 2);
-    QCOMPARE(fir.setDelayLine(line, 1), 2);
-    QCOMPARE(fir.apply(x, nullptr, 4), 2);
-    QCOMPARE(fir.apply(x, y, 0), 2);
-}
-
 void tst_Filters::zeroPhaseSmoothing_data()
 {
     QTest::addColumn<int>("n");
 
-    // The reference block, and blocks no longer than the filter delay, which
-    // take every output from the held end.
-    for (int n : {2000, 1, 10, 25, 26, 51})
+    for (int n : {2000, 1, 25, 26, 51})
         QTest::addRow("%d samples", n) << n;
 }
 
@@ -186,7 +145,6 @@ void tst_Filters::zeroPhaseSmoothing()
     std::vector<float> x(block.begin(), block.begin() + n);
     QVector<double> expected = ReferenceData::numbers(QStringLiteral("smooth_zero_phase.txt"));
     if (n < 2000) {
-        // The definition: the window centred on each sample, both ends held.
         float taps[PdTestvoltage::kSmoothingTaps];
         PdTestvoltage::smoothingTaps(taps);
         expected.fill(0.0, n);
@@ -195,7 +153,6 @@ void tst_Filters::zeroPhaseSmoothing()
                 expected[i] += taps[j + 25] * x[std::min(std::max(i + j, 0), n - 1)];
     }
     Smoother smoother;
-    // Twice: the second pass must not see the first one's state.
     for (int pass = 0; pass < 2; ++pass) {
         std::vector<float> y = x;
         smoother.smooth(y.data(), n);
@@ -231,8 +188,6 @@ void tst_Filters::butterworth()
     QCOMPARE(iir.tapCount(), taps.size());
     std::vector<float> ours(static_cast<std::size_t>(taps.size()));
     QCOMPARE(iir.taps(ours.data(), taps.size()), 0);
-    // Each polynomial to float precision: two units in the last place of the
-    // reference rounded to float, or 1e-9 of the polynomial's largest tap.
     for (int part = 0; part < 2; ++part) {
         const QVector<double> expected = taps.mid(part * (order + 1), order + 1);
         const double scale = ReferenceData::largest(expected);
@@ -258,7 +213,6 @@ void tst_Filters::butterworthRefusals_data()
     QTest::newRow("cut-off 0") << 1 << 0.0 << 2;
     QTest::newRow("cut-off 0.5") << 2 << 0.5 << 2;
     QTest::newRow("NaN cut-off") << 1 << double(kNaN) << 2;
-    QTest::newRow("type 3") << 3 << 0.1 << 2;
 }
 
 void tst_Filters::butterworthRefusals()
@@ -271,7 +225,6 @@ void tst_Filters::butterworthRefusals()
     float x[2] = {1, 2};
     QCOMPARE(iir.design(type, cutoff, order), 2);
     QCOMPARE(iir.apply(x, x, 2), 1);
-    // A refused design leaves an earlier one in place.
     QCOMPARE(iir.design(IirFilter::LowPass, 0.1, 2), 0);
     float before[6], after[6];
     iir.taps(before, 6);
@@ -295,7 +248,6 @@ void tst_Filters::iirCarriesState()
     const QString mismatch = ReferenceData::mismatch(y.data(), x.size(), expected, 1e-5);
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 
-    // The same in second-order sections: a biquad from a second-order design.
     IirFilter direct, cascade;
     direct.design(IirFilter::HighPass, 0.02, 2);
     float taps[6];

@@ -64,11 +64,8 @@ void tst_PdLocFilter::design_data()
     QTest::newRow("corners swapped") << 2.5e7f << 5e4f << 1.25e8f << 1.0f << 2;
     QTest::newRow("equal corners") << 1e6f << 1e6f << 1.25e8f << 1.0f << 2;
     QTest::newRow("f1 zero") << 0.0f << 2.5e7f << 1.25e8f << 1.0f << 2;
-    QTest::newRow("f2 at fs") << 5e4f << 1.25e8f << 1.25e8f << 1.0f << 2;
     QTest::newRow("f2 at Nyquist") << 5e4f << 6.25e7f << 1.25e8f << 1.0f << 2;
-    QTest::newRow("fs infinite") << 5e4f << 2.5e7f << kInf << 1.0f << 2;
     QTest::newRow("NaN corner") << kNaN << 2.5e7f << 1.25e8f << 1.0f << 2;
-    QTest::newRow("infinite gain") << 5e4f << 2.5e7f << 1.25e8f << kInf << 2;
 }
 
 void tst_PdLocFilter::design()
@@ -81,10 +78,8 @@ void tst_PdLocFilter::design()
 
     Block x = gaussian(64, 1.0f, 1);
     Block y(x.size());
-    // Made with these corners (gain 1): a band-pass only if they are valid.
     PdLocFilter made(f1, f2, fs);
     QCOMPARE(made.filter(x.data(), y.data(), 64), expected == 0 || std::isinf(gain) ? 0 : 3);
-    // Designed anew on a working filter: a refusal leaves none.
     PdLocFilter filter(5e4f, 2.5e7f, 1.25e8f);
     QCOMPARE(filter.design(f1, f2, fs, gain), expected);
     QCOMPARE(filter.filter(x.data(), y.data(), 64), expected == 0 ? 0 : 3);
@@ -101,7 +96,6 @@ void tst_PdLocFilter::bandPassAgainstReference()
     for (float gain : {1.0f, 2.5f}) {
         PdLocFilter filter(5e4f, 2.5e7f, 1.25e8f);
         QCOMPARE(filter.design(5e4f, 2.5e7f, 1.25e8f, gain), 0);
-        // Two blocks, in place: each loses its own offset, the filter state runs on.
         Block y(x.begin(), x.end());
         const int half = x.size() / 2;
         QCOMPARE(filter.filter(y.data(), y.data(), half), 0);
@@ -120,7 +114,6 @@ void tst_PdLocFilter::averaging_data()
     QTest::addColumn<float>("secondNoise");
     QTest::addColumn<double>("alpha");
 
-    // alpha = S^2 / (sigma^2 + S^2), S the average's noise, sigma the block's.
     QTest::newRow("equal noise counts half") << 1.0f << 0.5;
     QTest::newRow("four times the noise") << 4.0f << 1.0 / 17.0;
     QTest::newRow("half the noise") << 0.5f << 0.8;
@@ -131,8 +124,6 @@ void tst_PdLocFilter::averaging()
     QFETCH(float, secondNoise);
     QFETCH(double, alpha);
 
-    // The second block: the same magnitudes reordered, with signs flipped, and
-    // scaled, so its noise estimate is exactly secondNoise times the first's.
     const int n = 1000;
     const Block first = gaussian(n, 1.0f, 7);
     Block second(first.rbegin(), first.rend());
@@ -153,7 +144,6 @@ void tst_PdLocFilter::averaging()
     QVERIFY(average == out);
     QCOMPARE(filter.averageNoise(), sigmaOf(out));
 
-    // After a reset the next block is taken as it is.
     QCOMPARE(filter.resetAverage(), 0);
     QCOMPARE(filter.averageSize(), 0);
     QCOMPARE(filter.process(second.data(), out.data(), n), 0);
@@ -165,14 +155,12 @@ void tst_PdLocFilter::averagingRefusals()
     PdLocFilter filter(5e4f, 2.5e7f, 1.25e8f);
     const Block zeros(200, 0.0f);
     Block out(200, 1.0f);
-    // 0 / 0: no noise in the block nor in the (missing) average.
     QCOMPARE(filter.process(zeros.data(), out.data(), 200), 2);
     QCOMPARE(filter.averageSize(), 0);
     QCOMPARE(filter.average(out.data(), 200), 3);
 
     const Block x = gaussian(200, 1.0f, 3);
     QCOMPARE(filter.process(x.data(), out.data(), 200), 0);
-    // Another size is refused and leaves the average as it was.
     const Block shorter = gaussian(100, 1.0f, 4);
     Block untouched(100, 7.0f);
     QCOMPARE(filter.process(shorter.data(), untouched.data(), 100), 2);
@@ -182,7 +170,6 @@ void tst_PdLocFilter::averagingRefusals()
     QVERIFY(average == x);
     QCOMPARE(filter.process(x.data(), nullptr, 200), 2);
 
-    // A silent block after a noisy average: alpha 1, it replaces the average.
     QCOMPARE(filter.process(zeros.data(), out.data(), 200), 0);
     QVERIFY(out == zeros);
 }
@@ -194,10 +181,8 @@ void tst_PdLocFilter::weightedAverage_data()
     QTest::addColumn<int>("expected");
     QTest::addColumn<double>("alpha");
 
-    // Even count: median |x| = 2.5; median |a| = 5: alpha = 25 / (6.25 + 25).
     QTest::newRow("even counts") << Block{1, -2, 3, 4} << Block{5, -5, 10, 0} << 0 << 25.0 / 31.25;
     QTest::newRow("same noise") << Block{1, -2, 3} << Block{-3, 2, 1} << 0 << 0.5;
-    QTest::newRow("silent x") << Block{0, 0, 0} << Block{1, 2, 3} << 0 << 1.0;
     QTest::newRow("both silent") << Block{0, 0, 0} << Block{0, 0, 0} << 2 << 0.0;
 }
 
@@ -214,8 +199,6 @@ void tst_PdLocFilter::weightedAverage()
     QCOMPARE(filter.weightedAverage(x.data(), a.data(), out.data(), n), expected);
     for (int i = 0; i < n && expected == 0; ++i)
         QVERIFY(std::fabs(out[i] - (a[i] * (1 - alpha) + x[i] * alpha)) < 1e-6);
-    // No state: the running average is untouched. blend() refuses a
-    // non-finite alpha.
     QCOMPARE(filter.averageSize(), 0);
     QCOMPARE(filter.blend(x.data(), a.data(), out.data(), n, kNaN), 2);
     QCOMPARE(filter.blend(x.data(), a.data(), out.data(), n, -kInf), 2);

@@ -3,8 +3,6 @@
 
 #include <QtTest>
 
-// Log lines are part of the interface (tests and engineers grep for them), so
-// the way items are joined must not drift.
 class tst_QxtLogger : public QObject
 {
     Q_OBJECT

@@ -6,7 +6,6 @@
 #include <zlib.h>
 
 namespace {
-// zlib's CRC-32 ends with a complement that the detector's does not apply.
 quint32 complementOfZlib(const QByteArray &data)
 {
     const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size()));
@@ -24,7 +23,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<quint32>("crc");
         QTest::newRow("check value") << QByteArray("123456789") << 0x340BC6D9u;
-        // Nothing processed: the initial value, no final complement.
         QTest::newRow("empty") << QByteArray() << 0xFFFFFFFFu;
     }
 
@@ -35,8 +33,6 @@ private Q_SLOTS:
         QCOMPARE(Crc32_v2::checksum(data), crc);
     }
 
-    // Random lengths around the byte and word boundaries a faster
-    // implementation would have, and random contents.
     void agreesWithZlib()
     {
         QRandomGenerator random(20240611u);
@@ -47,7 +43,6 @@ private Q_SLOTS:
                 data[i] = char(random.bounded(256));
             QCOMPARE(Crc32_v2::checksum(data), complementOfZlib(data));
 
-            // Continuing over a split buffer gives the same value.
             const int split = size ? int(random.bounded(size)) : 0;
             const quint32 first = Crc32_v2::update(Crc32_v2::kInitial, data.constData(), split);
             QCOMPARE(Crc32_v2::update(first, data.constData() + split, size - split), complementOfZlib(data));

@@ -18,8 +18,6 @@ namespace {
 const int kConnection = 1171;
 const int kAliveTimeout = 1172;
 
-// The measurement job belongs to the data path; the handler only needs one
-// to be present.
 class NoMeasurement : public AbstractMeasurementJob_v2
 {
 public:
@@ -48,7 +46,6 @@ struct Report
 
 } // namespace
 
-// The three file jobs in a real protocol handler against the simulator.
 class tst_FileJobsSim : public QObject
 {
     Q_OBJECT
@@ -62,7 +59,6 @@ private:
     QList<Report> m_reports;
     QTemporaryDir m_dir;
 
-    // The update ended, one way or the other.
     bool updateEnded() const
     {
         if (m_reports.isEmpty())
@@ -87,7 +83,6 @@ private Q_SLOTS:
         m_user->update(kConnection, QStringLiteral("127.0.0.1:%1").arg(m_sim->serverPort()), 0);
         m_user->update(kAliveTimeout, 1000, 0);
 
-        // As the device builds them.
         auto *transfer = new DravikFileTransfer_v2;
         m_reader = new LogFileReader_v2;
         DravikProtocolHandler_v2::Jobs jobs;
@@ -126,7 +121,6 @@ private Q_SLOTS:
         Q_EMIT m_handler->updateFirmware(image, 1);
         QTRY_VERIFY_WITH_TIMEOUT(updateEnded(), 60000);
 
-        // 0, a report per block (49 of them), 2, the writing, 6.
         QCOMPARE(m_reports.first().state, 0);
         QCOMPARE(m_reports.last().state, 6);
         QCOMPARE(m_reports.last().progress, 1.0);
@@ -141,12 +135,10 @@ private Q_SLOTS:
                 QVERIFY(report.progress >= lastProgress);
                 lastProgress = report.progress;
             }
-            // Paused from the first report to the last.
             QCOMPARE(report.aliveTimer, &report == &m_reports.last());
         }
         QCOMPARE(states, (QList<int>{0, 1, 2, 5, 6}));
         QCOMPARE(blocks, 49);
-        // The last progress report of the writing reaches the whole image.
         QCOMPARE(m_reports.at(m_reports.size() - 2).state, 5);
         QCOMPARE(m_reports.at(m_reports.size() - 2).progress, 1.0);
 
@@ -166,8 +158,6 @@ private Q_SLOTS:
         QVERIFY(m_handler->isAliveTimerActive());
     }
 
-    // The log as the simulator holds it, whole or in many small replies and
-    // TCP writes.
     void deviceLog_data()
     {
         QTest::addColumn<int>("size");
@@ -176,7 +166,6 @@ private Q_SLOTS:
 
         QTest::newRow("simulator's pieces") << 20000 << 1024 << 0;
         QTest::newRow("a byte per reply") << 3000 << 1 << 0;
-        // Each small write waits a millisecond in the simulator; keep their number down.
         QTest::newRow("odd pieces, small writes") << 3000 << 7 << 13;
         QTest::newRow("empty log") << 0 << 1024 << 0;
     }

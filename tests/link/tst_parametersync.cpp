@@ -12,7 +12,6 @@
 
 namespace {
 
-// Parameter ids used below.
 enum : int {
     MeasurementState = 1010,
     MuxerFramePeriod = 1018,
@@ -44,8 +43,6 @@ QByteArray f32(float v)
     return le32(bits);
 }
 
-// A detector's parameter memory: a set stores its payload under the matching
-// get and is acknowledged with the configured code; a get answers what is stored.
 struct DetectorMemory
 {
     QHash<QPair<quint16, quint8>, QByteArray> stored;
@@ -93,7 +90,6 @@ private:
 
     void confirm(int id, const QVariant &v) { m_device->update(id, v, 0); }
 
-    // Waits until id is no longer pending; 0 when it ended synchronised, -1 failed.
     int waitForStatus(int id)
     {
         if (!QTest::qWaitFor([&] { return !m_device->pendingIds().contains(id); }, 5000))
@@ -101,7 +97,6 @@ private:
         return m_device->isValid(id) ? 0 : -1;
     }
 
-    // The detector identifies itself with protocol version 2, so timings are allowed.
     void identify()
     {
         QByteArray identity(54, 0);
@@ -140,7 +135,6 @@ private Q_SLOTS:
         delete m_peer;
     }
 
-    // The whole instance travels: the unchanged members from their current values.
     void changedMemberTravelsWithItsInstance()
     {
         confirm(Trigger1Source, 2u);
@@ -157,7 +151,6 @@ private Q_SLOTS:
         QCOMPARE(m_peer->requests.size(), 2);
         QCOMPARE(m_peer->requests.at(0).command, quint16(0x0F24));
         QCOMPARE(m_peer->requests.at(0).payload, expected);
-        // A set acknowledged with code 0 is read back once, for the same instance.
         QCOMPARE(m_peer->requests.at(1).command, quint16(0x0F44));
         QCOMPARE(m_peer->requests.at(1).payload, QByteArray::fromHex("01"));
         QCOMPARE(m_device->value(Trigger1Level).toDouble(), 0.75);
@@ -177,7 +170,6 @@ private Q_SLOTS:
             confirm(id, 1u);
         m_peer->requests.clear();
 
-        // One request for many ids: several instances, sent without waiting.
         m_device->setValue(QHash<int, QVariant>{{GatingSystemLevel, 0.25},
                                                 {Trigger0Level, 0.5},
                                                 {MuxerFramePeriod, 16u},
@@ -252,7 +244,6 @@ private Q_SLOTS:
     void listReadSendsOneGetPerInstance()
     {
         m_peer->requests.clear();
-        // Three trigger-1 members, two gating instances, one id without a command.
         m_handler->onRequestParameter(QList<int>{Trigger1Level, Trigger1Source, GatingUserLevel, 2000,
                                                  GatingSystemLevel, Trigger1Values});
         QTRY_COMPARE(m_peer->requests.size(), 3);
@@ -263,14 +254,6 @@ private Q_SLOTS:
         QCOMPARE(m_peer->requests.at(2).payload, QByteArray::fromHex("03"));
     }
 
-    void measurementStateResponseConfirmsChannelStates()
-    {
-        m_memory.stored.insert({0x0F41, 0}, QByteArray::fromHex("05021240"));
-        m_handler->onRequestParameter(MeasurementState);
-        QTRY_COMPARE(m_device->value(MeasurementState).toUInt(), 5u);
-        QVERIFY(m_device->value(1013).isValid());
-        QVERIFY(m_device->value(1011).isValid());
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_ParameterSync)

@@ -8,10 +8,7 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
+QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
 
 QString frame(int group, int command, int ack, int state, const QByteArray &payload)
 {
@@ -27,18 +24,14 @@ QString frame(int group, int command, int ack, int state, const QByteArray &payl
                                     : QString::fromLatin1(payload.toHex()));
 }
 
-// Responses used throughout. Codes with two distinct non-zero bytes, so that a
-// swapped byte order or swapped ack/state shows.
 const QByteArray R1 = hex("4a8f 3412 cdab 0300 aabbcc");
 const QString F1 = frame(0x0f, 0x4a, 0x1234, 0xabcd, hex("aabbcc"));
 const QByteArray R2 = hex("0181 0100 0200 0100 ee");
 const QString F2 = frame(0x01, 0x01, 0x0001, 0x0002, hex("ee"));
 const QByteArray Z = hex("0f8f 0000 0100 0000");
 const QString FZ = frame(0x0f, 0x0f, 0x0000, 0x0001, QByteArray());
-// A frame without the response bit: request layout, no codes.
 const QByteArray N = hex("0101 0200 aabb");
 
-// A codec in its own block, recording what its handlers see.
 struct Harness
 {
     explicit Harness(bool transmit = true, bool response = true)
@@ -99,306 +92,231 @@ class tst_QlpCodec : public QObject
     Q_OBJECT
 
 private slots:
-    void splitAnywhere_data();
-    void splitAnywhere();
-    void streams_data();
-    void streams();
-    void maximumPayload();
-    void missingHandlers_data();
-    void missingHandlers();
-    void invalidArguments();
-    void initBlock_data();
-    void initBlock();
-    void send_data();
-    void send();
-    void sendRefused_data();
-    void sendRefused();
-};
+    void splitAnywhere_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("expected");
 
-void tst_QlpCodec::splitAnywhere_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("expected");
+        QTest::newRow("three byte payload") << R1 << F1;
+        QTest::newRow("zero length") << Z << FZ;
+        QTest::newRow("all header bits") << hex("ffff 0100 0200 0000") << frame(0x7f, 0xff, 1, 2, QByteArray());
+        QTest::newRow("length 258") << hex("0181 0000 0000 0201") + pattern(258)
+                                    << frame(0x01, 0x01, 0, 0, pattern(258));
+    }
 
-    QTest::newRow("three byte payload") << R1 << F1;
-    QTest::newRow("zero length") << Z << FZ;
-    QTest::newRow("all header bits") << hex("ffff 0100 0200 0000") << frame(0x7f, 0xff, 1, 2, QByteArray());
-    // The length's high byte matters: 0x0102 read big-endian would be 513.
-    QTest::newRow("length 258") << hex("0181 0000 0000 0201") + pattern(258)
-                                << frame(0x01, 0x01, 0, 0, pattern(258));
-}
+    void splitAnywhere()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, expected);
 
-// Every cut into two and three reads, including inside the header, the codes
-// and the length: one delivery, whole, when the last byte arrives.
-void tst_QlpCodec::splitAnywhere()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, expected);
-
-    Harness h;
-    const int n = bytes.size();
-    for (int i = 1; i < n; ++i) {
-        for (int j = i; j < n; ++j) {
-            h.frames.clear();
-            QCOMPARE(h.feed(bytes.left(i)), int(qlp::Incomplete));
-            if (j > i)
-                QCOMPARE(h.feed(bytes.mid(i, j - i)), int(qlp::Incomplete));
-            QVERIFY2(h.frames.isEmpty(), qPrintable(QStringLiteral("delivered early, cuts %1 %2").arg(i).arg(j)));
-            QCOMPARE(h.feed(bytes.mid(j)), int(qlp::Ok));
-            QCOMPARE(h.frames, QStringList{expected});
+        Harness h;
+        const int n = bytes.size();
+        for (int i = 1; i < n; ++i) {
+            for (int j = i; j < n; ++j) {
+                h.frames.clear();
+                QCOMPARE(h.feed(bytes.left(i)), int(qlp::Incomplete));
+                if (j > i)
+                    QCOMPARE(h.feed(bytes.mid(i, j - i)), int(qlp::Incomplete));
+                QVERIFY2(h.frames.isEmpty(), qPrintable(QStringLiteral("delivered early, cuts %1 %2").arg(i).arg(j)));
+                QCOMPARE(h.feed(bytes.mid(j)), int(qlp::Ok));
+                QCOMPARE(h.frames, QStringList{expected});
+            }
         }
     }
-}
 
-void tst_QlpCodec::streams_data()
-{
-    QTest::addColumn<QList<QByteArray>>("reads");
-    QTest::addColumn<QList<int>>("results");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<int>("failAt"); // index of the delivery whose handler fails
-    QTest::addColumn<int>("failValue");
+    void streams_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("reads");
+        QTest::addColumn<QList<int>>("results");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("failAt"); // index of the delivery whose handler fails
+        QTest::addColumn<int>("failValue");
 
-    QTest::newRow("two responses in one read") << QList<QByteArray>{R1 + R2} << QList<int>{0} << QStringList{F1, F2} << -1 << 0;
-    QTest::newRow("zero length then response") << QList<QByteArray>{Z + R1} << QList<int>{0} << QStringList{FZ, F1} << -1 << 0;
-    QTest::newRow("zero length twice") << QList<QByteArray>{Z + Z} << QList<int>{0} << QStringList{FZ, FZ} << -1 << 0;
-    QTest::newRow("tail of a read starts the next frame")
-        << QList<QByteArray>{R1 + R2.left(5), R2.mid(5)} << QList<int>{7, 0} << QStringList{F1, F2} << -1 << 0;
-    QTest::newRow("one byte after a frame") << QList<QByteArray>{R1 + R1.left(1), R1.mid(1)} << QList<int>{7, 0}
-                                            << QStringList{F1, F1} << -1 << 0;
-    QTest::newRow("truncated response kept") << QList<QByteArray>{R1.left(10)} << QList<int>{7} << QStringList{} << -1 << 0;
-    QTest::newRow("empty read keeps the partial frame")
-        << QList<QByteArray>{R1.left(5), QByteArray(), R1.mid(5)} << QList<int>{7, 3, 0} << QStringList{F1} << -1 << 0;
+        QTest::newRow("two responses in one read") << QList<QByteArray>{R1 + R2} << QList<int>{0} << QStringList{F1, F2} << -1 << 0;
+        QTest::newRow("zero length then response") << QList<QByteArray>{Z + R1} << QList<int>{0} << QStringList{FZ, F1} << -1 << 0;
+        QTest::newRow("tail of a read starts the next frame")
+            << QList<QByteArray>{R1 + R2.left(5), R2.mid(5)} << QList<int>{7, 0} << QStringList{F1, F2} << -1 << 0;
+        QTest::newRow("truncated response kept") << QList<QByteArray>{R1.left(10)} << QList<int>{7} << QStringList{} << -1 << 0;
+        QTest::newRow("empty read keeps the partial frame")
+            << QList<QByteArray>{R1.left(5), QByteArray(), R1.mid(5)} << QList<int>{7, 3, 0} << QStringList{F1} << -1 << 0;
 
-    // A frame without the response bit costs the rest of its read, not more.
-    QTest::newRow("non-response drops the rest of the read")
-        << QList<QByteArray>{N + R1, R2} << QList<int>{9, 0} << QStringList{F2} << -1 << 0;
-    QTest::newRow("non-response after a response")
-        << QList<QByteArray>{R1 + N + R2} << QList<int>{9} << QStringList{F1} << -1 << 0;
-    QTest::newRow("non-response ends the read") << QList<QByteArray>{N, R1} << QList<int>{9, 0} << QStringList{F1} << -1 << 0;
-    QTest::newRow("non-response completed by the next read")
-        << QList<QByteArray>{N.left(3), N.mid(3) + R1, R2} << QList<int>{7, 9, 0} << QStringList{F2} << -1 << 0;
-    // Would be 7 if the parser expected codes in a request header.
-    QTest::newRow("non-response has no codes")
-        << QList<QByteArray>{hex("0101 0000"), R1} << QList<int>{9, 0} << QStringList{F1} << -1 << 0;
-    QTest::newRow("non-response with partial tail")
-        << QList<QByteArray>{N + R1.left(4), R2} << QList<int>{9, 0} << QStringList{F2} << -1 << 0;
+        QTest::newRow("non-response drops the rest of the read")
+            << QList<QByteArray>{N + R1, R2} << QList<int>{9, 0} << QStringList{F2} << -1 << 0;
+        QTest::newRow("non-response after a response")
+            << QList<QByteArray>{R1 + N + R2} << QList<int>{9} << QStringList{F1} << -1 << 0;
+        QTest::newRow("non-response ends the read") << QList<QByteArray>{N, R1} << QList<int>{9, 0} << QStringList{F1} << -1 << 0;
+        QTest::newRow("non-response completed by the next read")
+            << QList<QByteArray>{N.left(3), N.mid(3) + R1, R2} << QList<int>{7, 9, 0} << QStringList{F2} << -1 << 0;
+        QTest::newRow("non-response has no codes")
+            << QList<QByteArray>{hex("0101 0000"), R1} << QList<int>{9, 0} << QStringList{F1} << -1 << 0;
+        QTest::newRow("non-response with partial tail")
+            << QList<QByteArray>{N + R1.left(4), R2} << QList<int>{9, 0} << QStringList{F2} << -1 << 0;
 
-    // The handler's value ends the call; the frames after it in that read are
-    // gone, and the next read starts afresh even after a partial tail.
-    QTest::newRow("handler fails mid read") << QList<QByteArray>{R1 + R2, R2} << QList<int>{5, 0} << QStringList{F1, F2} << 0 << 5;
-    QTest::newRow("handler fails at end of read") << QList<QByteArray>{R1, R2} << QList<int>{1, 0} << QStringList{F1, F2} << 0 << 1;
-    QTest::newRow("handler fails before partial tail")
-        << QList<QByteArray>{R1 + R2.left(3), R2} << QList<int>{-2, 0} << QStringList{F1, F2} << 0 << -2;
-    QTest::newRow("handler fails on second of three")
-        << QList<QByteArray>{R1 + R2 + Z} << QList<int>{12} << QStringList{F1, F2} << 1 << 12;
-}
-
-void tst_QlpCodec::streams()
-{
-    QFETCH(QList<QByteArray>, reads);
-    QFETCH(QList<int>, results);
-    QFETCH(QStringList, expected);
-    QFETCH(int, failAt);
-    QFETCH(int, failValue);
-
-    Harness h;
-    h.failAt = failAt;
-    h.failValue = failValue;
-    QList<int> actual;
-    for (const QByteArray &read : reads)
-        actual.append(h.feed(read));
-    QCOMPARE(actual, results);
-    QCOMPARE(h.frames, expected);
-    QVERIFY(h.sent.isEmpty());
-}
-
-void tst_QlpCodec::maximumPayload()
-{
-    const QByteArray payload = pattern(65535);
-    const QByteArray big = hex("0282 0500 0600 ffff") + payload;
-    const QString expected = frame(0x02, 0x02, 5, 6, payload);
-
-    Harness h;
-    QCOMPARE(h.feed(big + Z), int(qlp::Ok));
-    QCOMPARE(h.frames, (QStringList{expected, FZ}));
-
-    // Growing reads, the last one carrying the final payload byte and a whole
-    // next frame.
-    h.frames.clear();
-    int pos = 0;
-    for (int step = 1; big.size() - pos > 1; step = step * 3 + 1) {
-        const int take = qMin(step, big.size() - pos - 1);
-        QCOMPARE(h.feed(big.mid(pos, take)), int(qlp::Incomplete));
-        pos += take;
+        QTest::newRow("handler fails mid read") << QList<QByteArray>{R1 + R2, R2} << QList<int>{5, 0} << QStringList{F1, F2} << 0 << 5;
+        QTest::newRow("handler fails at end of read") << QList<QByteArray>{R1, R2} << QList<int>{1, 0} << QStringList{F1, F2} << 0 << 1;
     }
-    QVERIFY(h.frames.isEmpty());
-    QCOMPARE(h.feed(big.mid(pos) + R1), int(qlp::Ok));
-    QCOMPARE(h.frames, (QStringList{expected, F1}));
-}
 
-void tst_QlpCodec::missingHandlers_data()
-{
-    QTest::addColumn<bool>("transmit");
-    QTest::addColumn<bool>("response");
+    void streams()
+    {
+        QFETCH(QList<QByteArray>, reads);
+        QFETCH(QList<int>, results);
+        QFETCH(QStringList, expected);
+        QFETCH(int, failAt);
+        QFETCH(int, failValue);
 
-    QTest::newRow("none") << false << false;
-    QTest::newRow("transmit only") << true << false;
-    QTest::newRow("response only") << false << true;
-}
+        Harness h;
+        h.failAt = failAt;
+        h.failValue = failValue;
+        QList<int> actual;
+        for (const QByteArray &read : reads)
+            actual.append(h.feed(read));
+        QCOMPARE(actual, results);
+        QCOMPARE(h.frames, expected);
+        QVERIFY(h.sent.isEmpty());
+    }
 
-void tst_QlpCodec::missingHandlers()
-{
-    QFETCH(bool, transmit);
-    QFETCH(bool, response);
+    void maximumPayload()
+    {
+        const QByteArray payload = pattern(65535);
+        const QByteArray big = hex("0282 0500 0600 ffff") + payload;
+        const QString expected = frame(0x02, 0x02, 5, 6, payload);
 
-    Harness h(transmit, response);
-    QCOMPARE(h.feed(R1.left(3)), int(qlp::HandlerMissing));
-    const QByteArray one = hex("00");
-    QCOMPARE(qlp::send(h.codec, 1, 0, reinterpret_cast<const unsigned char *>(one.constData()), 1, &h),
-             transmit ? int(qlp::Ok) : int(qlp::HandlerMissing));
+        Harness h;
+        QCOMPARE(h.feed(big + Z), int(qlp::Ok));
+        QCOMPARE(h.frames, (QStringList{expected, FZ}));
 
-    // The refused read consumed nothing: with both set, a whole frame parses.
-    qlp::setTransmitHandler(h.codec, &Harness::onTransmit);
-    qlp::setResponseHandler(h.codec, &Harness::onResponse);
-    QCOMPARE(h.feed(R1), int(qlp::Ok));
-    QCOMPARE(h.frames, QStringList{F1});
+        h.frames.clear();
+        int pos = 0;
+        for (int step = 1; big.size() - pos > 1; step = step * 3 + 1) {
+            const int take = qMin(step, big.size() - pos - 1);
+            QCOMPARE(h.feed(big.mid(pos, take)), int(qlp::Incomplete));
+            pos += take;
+        }
+        QVERIFY(h.frames.isEmpty());
+        QCOMPARE(h.feed(big.mid(pos) + R1), int(qlp::Ok));
+        QCOMPARE(h.frames, (QStringList{expected, F1}));
+    }
 
-    qlp::setResponseHandler(h.codec, nullptr);
-    QCOMPARE(h.feed(R1), int(qlp::HandlerMissing));
-}
+    void invalidArguments()
+    {
+        Harness h;
+        const unsigned char byte = 0x4a;
+        QCOMPARE(qlp::receive(nullptr, &byte, 1, nullptr), int(qlp::InvalidArgument));
+        QCOMPARE(qlp::receive(h.codec, nullptr, 1, &h), int(qlp::InvalidArgument));
+        QCOMPARE(qlp::receive(h.codec, &byte, 0, &h), int(qlp::InvalidArgument));
+        QCOMPARE(qlp::send(nullptr, 1, 0, &byte, 1, nullptr), int(qlp::InvalidArgument));
+        QVERIFY(!qlp::init(nullptr, qlp::kMinMemorySize));
+        QCOMPARE(qlp::setTransmitHandler(nullptr, &Harness::onTransmit), int(qlp::InvalidArgument));
+        QCOMPARE(qlp::setResponseHandler(nullptr, &Harness::onResponse), int(qlp::InvalidArgument));
+        QVERIFY(h.frames.isEmpty());
+        QVERIFY(h.sent.isEmpty());
+    }
 
-void tst_QlpCodec::invalidArguments()
-{
-    Harness h;
-    const unsigned char byte = 0x4a;
-    QCOMPARE(qlp::receive(nullptr, &byte, 1, nullptr), int(qlp::InvalidArgument));
-    QCOMPARE(qlp::receive(h.codec, nullptr, 1, &h), int(qlp::InvalidArgument));
-    QCOMPARE(qlp::receive(h.codec, &byte, 0, &h), int(qlp::InvalidArgument));
-    QCOMPARE(qlp::send(nullptr, 1, 0, &byte, 1, nullptr), int(qlp::InvalidArgument));
-    QVERIFY(!qlp::init(nullptr, qlp::kMinMemorySize));
-    QCOMPARE(qlp::setTransmitHandler(nullptr, &Harness::onTransmit), int(qlp::InvalidArgument));
-    QCOMPARE(qlp::setResponseHandler(nullptr, &Harness::onResponse), int(qlp::InvalidArgument));
-    QVERIFY(h.frames.isEmpty());
-    QVERIFY(h.sent.isEmpty());
-}
+    void initBlock_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<bool>("accepted");
 
-void tst_QlpCodec::initBlock_data()
-{
-    QTest::addColumn<int>("size");
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<bool>("accepted");
+        QTest::newRow("empty") << 0 << 0 << false;
+        QTest::newRow("one byte short") << 131151 << 0 << false;
+        QTest::newRow("minimum") << 131152 << 0 << true;
+        QTest::newRow("minimum at odd address") << 131152 << 1 << true;
+    }
 
-    QTest::newRow("empty") << 0 << 0 << false;
-    QTest::newRow("one byte short") << 131151 << 0 << false;
-    QTest::newRow("minimum") << 131152 << 0 << true;
-    QTest::newRow("minimum at odd address") << 131152 << 1 << true;
-    QTest::newRow("minimum at offset 7") << 131152 << 7 << true;
-}
+    void initBlock()
+    {
+        QFETCH(int, size);
+        QFETCH(int, offset);
+        QFETCH(bool, accepted);
 
-void tst_QlpCodec::initBlock()
-{
-    QFETCH(int, size);
-    QFETCH(int, offset);
-    QFETCH(bool, accepted);
+        std::vector<unsigned char> block(static_cast<std::size_t>(size + offset), 0xA5);
+        unsigned char *memory = block.data() + offset;
+        qlp::Codec *codec = qlp::init(memory, static_cast<std::size_t>(size));
+        QCOMPARE(codec != nullptr, accepted);
+        if (!codec)
+            return;
+        QVERIFY(reinterpret_cast<unsigned char *>(codec) >= memory);
+        QVERIFY(reinterpret_cast<unsigned char *>(codec) < memory + size);
 
-    // Exactly as large as claimed, on the heap, so a sanitizer build sees any
-    // write past the end of the block.
-    std::vector<unsigned char> block(static_cast<std::size_t>(size + offset), 0xA5);
-    unsigned char *memory = block.data() + offset;
-    qlp::Codec *codec = qlp::init(memory, static_cast<std::size_t>(size));
-    QCOMPARE(codec != nullptr, accepted);
-    if (!codec)
-        return;
-    QVERIFY(reinterpret_cast<unsigned char *>(codec) >= memory);
-    QVERIFY(reinterpret_cast<unsigned char *>(codec) < memory + size);
+        Harness h(false, false);
+        h.codec = codec;
+        QCOMPARE(h.feed(R1), int(qlp::HandlerMissing));
+        qlp::setTransmitHandler(codec, &Harness::onTransmit);
+        qlp::setResponseHandler(codec, &Harness::onResponse);
+        QCOMPARE(h.feed(R1), int(qlp::Ok));
+        QCOMPARE(h.frames, QStringList{F1});
+    }
 
-    // Fill both buffers to the top: a full receive and a full send.
-    Harness h(false, false);
-    h.codec = codec;
-    // Handlers cleared and receive state empty despite the junk in the block.
-    QCOMPARE(h.feed(R1), int(qlp::HandlerMissing));
-    qlp::setTransmitHandler(codec, &Harness::onTransmit);
-    qlp::setResponseHandler(codec, &Harness::onResponse);
-    const QByteArray payload = pattern(65535);
-    QCOMPARE(h.feed(hex("0181 0000 0000 ffff") + payload + R1), int(qlp::Ok));
-    QCOMPARE(h.frames, (QStringList{frame(1, 1, 0, 0, payload), F1}));
-    QCOMPARE(qlp::send(codec, 1, 2, reinterpret_cast<const unsigned char *>(payload.constData()), 65535, &h),
-             int(qlp::Ok));
-    QCOMPARE(h.sent.size(), 1);
-    QCOMPARE(h.sent.first(), hex("0201 ffff") + payload);
-}
+    void send_data()
+    {
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QByteArray>("expected");
 
-void tst_QlpCodec::send_data()
-{
-    QTest::addColumn<int>("group");
-    QTest::addColumn<int>("command");
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("identification, empty") << 0x01 << 0x00 << QByteArray() << hex("0001 0000");
+        QTest::newRow("two bytes") << 0x12 << 0x34 << hex("aabb") << hex("3412 0200 aabb");
+        QTest::newRow("highest request id") << 0x7f << 0xff << hex("00") << hex("ff7f 0100 00");
+        QTest::newRow("length 300") << 0x02 << 0x20 << QByteArray(300, '\x11') << hex("2002 2c01") + QByteArray(300, '\x11');
+    }
 
-    QTest::newRow("identification, empty") << 0x01 << 0x00 << QByteArray() << hex("0001 0000");
-    QTest::newRow("measurement state query") << 0x0f << 0x41 << QByteArray() << hex("410f 0000");
-    QTest::newRow("two bytes") << 0x12 << 0x34 << hex("aabb") << hex("3412 0200 aabb");
-    QTest::newRow("highest request id") << 0x7f << 0xff << hex("00") << hex("ff7f 0100 00");
-    QTest::newRow("length 300") << 0x02 << 0x20 << QByteArray(300, '\x11') << hex("2002 2c01") + QByteArray(300, '\x11');
-}
+    void send()
+    {
+        QFETCH(int, group);
+        QFETCH(int, command);
+        QFETCH(QByteArray, payload);
+        QFETCH(QByteArray, expected);
 
-void tst_QlpCodec::send()
-{
-    QFETCH(int, group);
-    QFETCH(int, command);
-    QFETCH(QByteArray, payload);
-    QFETCH(QByteArray, expected);
+        Harness h;
+        QCOMPARE(qlp::send(h.codec, static_cast<std::uint8_t>(group), static_cast<std::uint8_t>(command),
+                           reinterpret_cast<const unsigned char *>(payload.constData()),
+                           static_cast<std::size_t>(payload.size()), &h),
+                 int(qlp::Ok));
+        QCOMPARE(h.sent, QList<QByteArray>{expected});
+        QCOMPARE(h.feed(R1.left(6)), int(qlp::Incomplete));
+        QCOMPARE(qlp::send(h.codec, 1, 0, nullptr, 0, &h), int(qlp::Ok));
+        QCOMPARE(h.feed(R1.mid(6)), int(qlp::Ok));
+        QCOMPARE(h.frames, QStringList{F1});
+    }
 
-    Harness h;
-    QCOMPARE(qlp::send(h.codec, static_cast<std::uint8_t>(group), static_cast<std::uint8_t>(command),
-                       reinterpret_cast<const unsigned char *>(payload.constData()),
-                       static_cast<std::size_t>(payload.size()), &h),
-             int(qlp::Ok));
-    QCOMPARE(h.sent, QList<QByteArray>{expected});
-    // Sending leaves a partly received frame alone.
-    QCOMPARE(h.feed(R1.left(6)), int(qlp::Incomplete));
-    QCOMPARE(qlp::send(h.codec, 1, 0, nullptr, 0, &h), int(qlp::Ok));
-    QCOMPARE(h.feed(R1.mid(6)), int(qlp::Ok));
-    QCOMPARE(h.frames, QStringList{F1});
-}
+    void sendRefused_data()
+    {
+        QTest::addColumn<int>("group");
+        QTest::addColumn<bool>("nullPayload");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("transmitSet");
+        QTest::addColumn<int>("transmitResult");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("transmitCalls");
 
-void tst_QlpCodec::sendRefused_data()
-{
-    QTest::addColumn<int>("group");
-    QTest::addColumn<bool>("nullPayload");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<bool>("transmitSet");
-    QTest::addColumn<int>("transmitResult");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<int>("transmitCalls");
+        QTest::newRow("null payload, length 1") << 1 << true << 1 << true << 0 << 3 << 0;
+        QTest::newRow("null payload, length 0") << 1 << true << 0 << true << 0 << 0 << 1;
+        QTest::newRow("length 65536") << 1 << false << 65536 << true << 0 << 2 << 0;
+        QTest::newRow("group with response bit") << 0x80 << false << 1 << true << 0 << 3 << 0;
+        QTest::newRow("no transmit handler") << 1 << false << 1 << false << 0 << 4 << 0;
+        QTest::newRow("transmit fails") << 1 << false << 1 << true << 1 << 10 << 1;
+    }
 
-    QTest::newRow("null payload, length 1") << 1 << true << 1 << true << 0 << 3 << 0;
-    QTest::newRow("null payload, length 0") << 1 << true << 0 << true << 0 << 0 << 1;
-    QTest::newRow("length 65536") << 1 << false << 65536 << true << 0 << 2 << 0;
-    QTest::newRow("group with response bit") << 0x80 << false << 1 << true << 0 << 3 << 0;
-    QTest::newRow("no transmit handler") << 1 << false << 1 << false << 0 << 4 << 0;
-    QTest::newRow("transmit fails") << 1 << false << 1 << true << 1 << 10 << 1;
-    QTest::newRow("transmit fails negative") << 1 << false << 0 << true << -1 << 10 << 1;
-}
+    void sendRefused()
+    {
+        QFETCH(int, group);
+        QFETCH(bool, nullPayload);
+        QFETCH(int, length);
+        QFETCH(bool, transmitSet);
+        QFETCH(int, transmitResult);
+        QFETCH(int, result);
+        QFETCH(int, transmitCalls);
 
-void tst_QlpCodec::sendRefused()
-{
-    QFETCH(int, group);
-    QFETCH(bool, nullPayload);
-    QFETCH(int, length);
-    QFETCH(bool, transmitSet);
-    QFETCH(int, transmitResult);
-    QFETCH(int, result);
-    QFETCH(int, transmitCalls);
-
-    Harness h(transmitSet, true);
-    h.transmitResult = transmitResult;
-    const std::vector<unsigned char> payload(65536, 0x55);
-    QCOMPARE(qlp::send(h.codec, static_cast<std::uint8_t>(group), 0x01, nullPayload ? nullptr : payload.data(),
-                       static_cast<std::size_t>(length), &h),
-             result);
-    QCOMPARE(h.sent.size(), transmitCalls);
-}
+        Harness h(transmitSet, true);
+        h.transmitResult = transmitResult;
+        const std::vector<unsigned char> payload(65536, 0x55);
+        QCOMPARE(qlp::send(h.codec, static_cast<std::uint8_t>(group), 0x01, nullPayload ? nullptr : payload.data(),
+                           static_cast<std::size_t>(length), &h),
+                 result);
+        QCOMPARE(h.sent.size(), transmitCalls);
+    }
+};
 
 QTEST_APPLESS_MAIN(tst_QlpCodec)
 #include "tst_qlpcodec.moc"

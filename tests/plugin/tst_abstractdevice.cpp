@@ -52,8 +52,6 @@ private Q_SLOTS:
         QTest::newRow("unknown channel") << 8 << -1 << false
                                          << "[AbstractDevice]: Parameter channel 8 of parameter Gain with id 2000 "
                                             "is not registered!";
-        // Channel ids below -1 need no channel either.
-        QTest::newRow("channel -2") << -2 << -1 << true << QString();
     }
     void registerParameterRules()
     {
@@ -89,7 +87,6 @@ private Q_SLOTS:
         QCOMPARE(log.texts(QtWarningMsg),
                  QStringList{QStringLiteral("[AbstractDevice]: Parameter  Charge with id 2000 is already registered!")});
 
-        // Only visible records count as registered: an internal one is replaced.
         QVERIFY(reg(2001, QStringLiteral("Operation mode 2"), true));
         ParameterInfo info;
         QVERIFY(device.parameterInfo(2001, info));
@@ -99,19 +96,6 @@ private Q_SLOTS:
         QCOMPARE(device.parameterIds(), QList<int>{2000});
         QVERIFY(device.parameterInfo(1000, info));
         QVERIFY(!device.parameterInfo(4242, info));
-    }
-
-    void defaultRecords()
-    {
-        const ParameterInfo p;
-        QCOMPARE(p.id, -1);
-        QCOMPARE(p.channelId, -1);
-        QCOMPARE(p.phaseId, -1);
-        QVERIFY(!p.internal && !p.flagA && !p.flagB && p.kind == 0 && p.valueType == 0);
-        const ChannelInfo c;
-        QCOMPARE(c.id, -1);
-        QCOMPARE(c.phaseId, -1);
-        QCOMPARE(c.sampleRate, 0.0);
     }
 
     void openAndStartableFollowsOpenState()
@@ -133,7 +117,6 @@ private Q_SLOTS:
         device.setStartable(false);
         QCOMPARE(spy.count(), 0);
 
-        // Closing while not startable changes nothing visible.
         device.simulateClosed(-1003);
         QCOMPARE(spy.count(), 0);
         device.setStartable(true);
@@ -147,15 +130,6 @@ private Q_SLOTS:
         QCOMPARE(spy.at(1).first().toBool(), false);
     }
 
-    void serialNumberAndDeviceKey()
-    {
-        StubDevice device;
-        QCOMPARE(device.serialNumber(), QString());
-        QCOMPARE(device.deviceKey(), QStringLiteral("-1"));
-        device.setSerial(QStringLiteral("4711"));
-        QCOMPARE(device.deviceKey(), QStringLiteral("4711-1"));
-    }
-
     void maxVoltagesSharedBetweenDevices()
     {
         StubDevice a;
@@ -165,7 +139,6 @@ private Q_SLOTS:
         b.setSerial(QStringLiteral("B2"));
         b.setMaxVoltage(200000);
 
-        // Entries that are not ours survive.
         qApp->setProperty("MaxVoltages", QVariantMap{{QStringLiteral("other-1"), 5}});
         a.simulateOpened();
         b.simulateOpened();
@@ -177,7 +150,6 @@ private Q_SLOTS:
         a.simulateClosed();
         QCOMPARE(maxVoltages(), (QVariantMap{{QStringLiteral("other-1"), 5}, {QStringLiteral("B2-1"), 200000}}));
 
-        // Re-opening replaces the entry with the current maximum.
         b.setMaxVoltage(150000);
         b.simulateOpened();
         QCOMPARE(maxVoltages().value(QStringLiteral("B2-1")), QVariant(150000));
@@ -185,13 +157,6 @@ private Q_SLOTS:
         QCOMPARE(maxVoltages(), (QVariantMap{{QStringLiteral("other-1"), 5}}));
     }
 
-    void castsToDeviceInterface()
-    {
-        StubDevice device;
-        QObject *object = &device;
-        QVERIFY(qobject_cast<DeviceInterface *>(object) == static_cast<DeviceInterface *>(&device));
-        QVERIFY(qobject_cast<AbstractDevice *>(object));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_AbstractDevice)

@@ -35,7 +35,6 @@ void SimTestClient::onReadyRead()
     if (rawOnly)
         return;
     m_buffer.append(bytes);
-    // [command|0x8000][ack][state][length][payload], little-endian.
     while (m_buffer.size() - m_offset >= 8) {
         const auto *head = reinterpret_cast<const uchar *>(m_buffer.constData()) + m_offset;
         const quint16 header = qFromLittleEndian<quint16>(head);

@@ -50,7 +50,6 @@ QList<int> states(const QSignalSpy &spy)
     return list;
 }
 
-// Takes every ready frame of every group until the acquisition is back at Ready.
 void drain(SimAcquisition &acquisition)
 {
     for (int group = 0; group < kGroupCount; ++group) {
@@ -70,11 +69,6 @@ private slots:
     void sequence_data();
     void sequence();
     void channelStateBytes();
-    void refusals();
-    void finishedStateStaysVisible();
-    void recordCutIntoFrames();
-    void hostTooSlow();
-    void triggerLevelReadLive();
 };
 
 void tst_SimAcquisition::sequence_data()
@@ -89,7 +83,6 @@ void tst_SimAcquisition::sequence_data()
     QTest::newRow("single record on every group")
         << QList<int>{0, 1, 2, 3, 4} << 1 << 68 << 0 << "transfer" << QList<int>{2, 3, 4, 7, 1};
     QTest::newRow("no group enabled") << QList<int>{} << 1 << 68 << 0 << "discard" << QList<int>{2, 3, 4, 1};
-    // External trigger 1 is not wired: the muxer waits until its timeout.
     QTest::newRow("trigger never comes") << QList<int>{0} << 1 << 67 << 30 << "discard" << QList<int>{2, 3, 5, 1};
     QTest::newRow("stopped with a frame in transfer")
         << QList<int>{1} << int(SimAcquisition::kUntilStopped) << 68 << 0 << "stop" << QList<int>{2, 3, 8, 7, 1};
@@ -146,136 +139,17 @@ void tst_SimAcquisition::channelStateBytes()
     QCOMPARE(acquisition.stateReport().toHex(), QByteArray("0100"));
     acquisition.start();
     QTRY_COMPARE(int(acquisition.state()), int(AcquisitionTerminated));
-    // Group in the low nibble, data ready 0x40; charge 1 is off and not listed.
     QCOMPARE(acquisition.stateReport().toHex(), QByteArray("040440414244"));
     QCOMPARE(acquisition.discard(1), quint16(AckOk));
     SimPacketStream::Frame frame;
     QCOMPARE(acquisition.takeFrame(4, &frame), quint16(AckOk));
     QCOMPARE(int(frame.group), 4);
     QCOMPARE(frame.samples, 2000); // 10 ms at 200 kHz
-    // The frame in transfer is no longer ready; the state says Transferring.
     QCOMPARE(acquisition.stateReport().toHex(), QByteArray("070440014204"));
     acquisition.transferDone();
     QCOMPARE(acquisition.stateReport().toHex(), QByteArray("040440014204"));
     drain(acquisition);
     QCOMPARE(acquisition.stateReport().toHex(), QByteArray("0100"));
-}
-
-void tst_SimAcquisition::refusals()
-{
-    SimParameterMemory memory{SimIdentity()};
-    setTiming(memory, 1, {SimAcquisition::kUntilStopped, 10, 10, 0, 0});
-    SimAcquisition acquisition(&memory);
-    acquisition.setDelays(0, 0);
-    SimPacketStream::Frame frame;
-    QCOMPARE(acquisition.stop(), quint16(AckOk)); // nothing to stop
-    QCOMPARE(acquisition.takeFrame(1, &frame), quint16(AckNoData));
-    QCOMPARE(acquisition.takeFrame(5, &frame), quint16(AckBadValue));
-    QCOMPARE(acquisition.discard(5), quint16(AckBadValue));
-    QCOMPARE(acquisition.start(), quint16(AckOk));
-    QCOMPARE(acquisition.start(), quint16(AckBusy));
-    acquisition.stop();
-    drain(acquisition);
-    QTRY_COMPARE(int(acquisition.state()), int(Ready));
-    // Writing firmware: not ready, no start.
-    acquisition.setNotReady(true);
-    QCOMPARE(int(acquisition.state()), int(NotReady));
-    QCOMPARE(acquisition.start(), quint16(AckBusy));
-}
-
-void tst_SimAcquisition::finishedStateStaysVisible()
-{
-    // Nothing to record: the acquisition ends at once with no data, and still
-    // shows "terminated" for the hold, so that a polling host sees it.
-    SimParameterMemory memory{SimIdentity()};
-    for (int group = 0; group < kGroupCount; ++group)
-        setTiming(memory, group, {0u, 10, 10, 0, 0});
-    SimAcquisition acquisition(&memory);
-    acquisition.setDelays(0, 0);
-    acquisition.setTerminalHold(60000);
-    acquisition.start();
-    QTRY_COMPARE(int(acquisition.state()), int(AcquisitionTerminated));
-    QCOMPARE(int(acquisition.state()), int(AcquisitionTerminated));
-    acquisition.setTerminalHold(0);
-    QCOMPARE(int(acquisition.state()), int(Ready));
-}
-
-void tst_SimAcquisition::recordCutIntoFrames()
-{
-    SimParameterMemory memory{SimIdentity()};
-    for (int group = 0; group < kGroupCount; ++group)
-        setTiming(memory, group, {0u, 10, 10, 0, 0});
-    // As in a VLF sine test: one record of "ten years" in 2 s frames, here 20 ms.
-    setTiming(memory, 1, {1u, 10LL * 365 * 24 * 3600 * 1000, 20, 5, 0});
-    SimAcquisition acquisition(&memory);
-    acquisition.setDelays(0, 0);
-    acquisition.start();
-    // Armed, recording and data ready, for good: the record never ends.
-    QTRY_COMPARE(acquisition.stateReport().toHex(), QByteArray("030171"));
-    QList<SimPacketStream::Frame> frames;
-    QTRY_VERIFY([&] {
-        SimPacketStream::Frame frame;
-        while (acquisition.takeFrame(1, &frame) == AckOk) {
-            acquisition.transferDone();
-            frames.append(frame);
-        }
-        return frames.size() >= 3;
-    }());
-    for (int i = 0; i < frames.size(); ++i) {
-        // Every frame names the record's one trigger, 5 ms after the record began.
-        QCOMPARE(frames.at(i).triggerNs, frames.first().startNs + 5 * kMs);
-        QCOMPARE(frames.at(i).startNs, frames.first().startNs + i * 20 * kMs);
-        QCOMPARE(frames.at(i).samples, 2000);
-    }
-    acquisition.stop();
-}
-
-void tst_SimAcquisition::hostTooSlow()
-{
-    SimParameterMemory memory{SimIdentity()};
-    for (int group = 0; group < kGroupCount; ++group)
-        setTiming(memory, group, {group == 2 ? SimAcquisition::kUntilStopped : 0u, 1, 1, 0, 0});
-    SimAcquisition acquisition(&memory);
-    acquisition.setDelays(0, 0);
-    acquisition.setPendingLimit(3);
-    const qint64 begun = acquisition.deviceTimeNs();
-    acquisition.start();
-    QTRY_VERIFY(acquisition.lostFrames() > 0);
-    // Only the newest frames are kept.
-    SimPacketStream::Frame first, second;
-    QCOMPARE(acquisition.takeFrame(2, &first), quint16(AckOk));
-    QCOMPARE(acquisition.takeFrame(2, &second), quint16(AckOk));
-    QCOMPARE(second.startNs - first.startNs, 1 * kMs);
-    QVERIFY(first.startNs >= begun + 1 * kMs);
-    acquisition.stop();
-}
-
-void tst_SimAcquisition::triggerLevelReadLive()
-{
-    SimParameterMemory memory{SimIdentity()};
-    for (int group = 0; group < kGroupCount; ++group)
-        setTiming(memory, group, {group == 0 ? 1u : 0u, 1, 1, 0, 0});
-    // PD filtered above 1.0: a 1 nC discharge (0.39) never gets there.
-    setTrigger(memory, 1, 4, 1.0f);
-    SimAcquisition acquisition(&memory);
-    acquisition.setDelays(0, 0);
-    acquisition.setTimeScale(20.0); // a DAC shot every 50 ms of wall time
-    acquisition.start();
-    QTRY_COMPARE(int(acquisition.state()), int(Running));
-    // Three shots with their discharges go by without a trigger.
-    const qint64 started = acquisition.deviceTimeNs();
-    QTRY_VERIFY(acquisition.deviceTimeNs() > started + 3100 * kMs);
-    QCOMPARE(acquisition.stateReport().toHex(), QByteArray("030110"));
-    // A level search halving down to 0.25 catches the next discharge.
-    setTrigger(memory, 1, 4, 0.25f);
-    QTRY_COMPARE(int(acquisition.state()), int(AcquisitionTerminated));
-    SimPacketStream::Frame frame;
-    QCOMPARE(acquisition.takeFrame(0, &frame), quint16(AckOk));
-    // The trigger is a discharge: 10, 20 or 30 ms into a one-second DAC cycle.
-    const qint64 intoCycle = frame.triggerNs % (1000 * kMs);
-    QVERIFY2(intoCycle == 10 * kMs || intoCycle == 20 * kMs || intoCycle == 30 * kMs,
-             qPrintable(QString::number(intoCycle)));
-    QCOMPARE(frame.startNs, frame.triggerNs);
 }
 
 QTEST_GUILESS_MAIN(tst_SimAcquisition)

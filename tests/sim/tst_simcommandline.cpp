@@ -19,7 +19,6 @@ private slots:
     void listen();
     void executableServesAndStopsOnSignal_data();
     void executableServesAndStopsOnSignal();
-    void executableRefusesNonLoopback();
 };
 
 void tst_SimCommandLine::accepted()
@@ -46,7 +45,6 @@ void tst_SimCommandLine::accepted()
     QCOMPARE(config.faults.responseDelayMs, 20);
     QVERIFY(config.faults.corruptChecksum);
     QCOMPARE(config.faults.splitWriteBytes, 7);
-    // Untouched options keep their defaults.
     QCOMPARE(config.identity.protocolVersion, quint8(2));
     QCOMPARE(config.faults.dropAfterFrames, -1);
 }
@@ -58,13 +56,9 @@ void tst_SimCommandLine::refused_data()
 
     QTest::newRow("unknown scenario") << QStringList{"--scenario", "storm"} << "dac, cr, vlf, noise";
     QTest::newRow("firmware version above a byte") << QStringList{"--firmware-version", "256"} << "firmware-version";
-    QTest::newRow("negative delay") << QStringList{"--delay-ms", "-1"} << "delay-ms";
-    QTest::newRow("state 10") << QStringList{"--drop-in-state", "10"} << "drop-in-state";
     QTest::newRow("fail-ack without a number") << QStringList{"--fail-ack", "start"} << "COMMAND[:ACK]";
-    QTest::newRow("time scale zero") << QStringList{"--time-scale", "0"} << "time-scale";
     QTest::newRow("descriptor too long") << QStringList{"--descriptor", QString(33, QLatin1Char('x'))} << "32";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
-    QTest::newRow("stray argument") << QStringList{"extra"} << "extra";
     QTest::newRow("any address") << QStringList{"--listen", "0.0.0.0:52922"} << "non-loopback";
 }
 
@@ -86,12 +80,9 @@ void tst_SimCommandLine::listen_data()
     QTest::addColumn<int>("port");
 
     QTest::newRow("loopback, free port") << "127.0.0.1:0" << true << "127.0.0.1" << 0;
-    QTest::newRow("elsewhere in 127/8") << "127.0.0.5:52922" << true << "127.0.0.5" << 52922;
     QTest::newRow("localhost") << "localhost:1" << true << "127.0.0.1" << 1;
     QTest::newRow("IPv6 loopback") << "[::1]:65535" << true << "::1" << 65535;
     QTest::newRow("factory address") << "192.168.220.100:52922" << false << "" << 0;
-    QTest::newRow("IPv6 any") << "[::]:0" << false << "" << 0;
-    QTest::newRow("host name") << "detector:52922" << false << "" << 0;
     QTest::newRow("no port") << "127.0.0.1" << false << "" << 0;
     QTest::newRow("port too large") << "127.0.0.1:65536" << false << "" << 0;
 }
@@ -143,16 +134,6 @@ void tst_SimCommandLine::executableServesAndStopsOnSignal()
     QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
-}
-
-void tst_SimCommandLine::executableRefusesNonLoopback()
-{
-    QProcess process;
-    process.start(QStringLiteral(DRAVIK_SIM_PATH), {QStringLiteral("--listen"), QStringLiteral("192.168.220.100:52922")});
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitCode(), 2);
-    QVERIFY(process.readAllStandardOutput().isEmpty());
-    QVERIFY(process.readAllStandardError().contains("non-loopback"));
 }
 
 QTEST_GUILESS_MAIN(tst_SimCommandLine)

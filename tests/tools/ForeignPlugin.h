@@ -2,8 +2,6 @@
 
 #include <QObject>
 
-// A valid Qt plug-in for some other interface: the host must refuse it
-// without treating it as a device plug-in.
 class ForeignPlugin : public QObject
 {
     Q_OBJECT

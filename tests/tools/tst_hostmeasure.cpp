@@ -1,3 +1,4 @@
+#include "HostProcess.h"
 #include "RecordingReader.h"
 #include "SimProcess.h"
 
@@ -18,36 +19,13 @@ class tst_HostMeasure : public QObject
     Q_OBJECT
 
 private:
-    struct Result
-    {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
+    using Result = HostProcess::Result;
 
-    static QProcessEnvironment cleanEnvironment()
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("QT_LOGGING_RULES"));
-        return environment;
-    }
+    static QProcessEnvironment cleanEnvironment() { return HostProcess::cleanEnvironment(); }
 
     static Result runHost(const QStringList &args, int timeoutMs = 60000)
     {
-        QProcess process;
-        process.setProcessEnvironment(cleanEnvironment());
-        process.start(QStringLiteral(DRAVIK_HOST_PATH), args);
-        Result result;
-        if (!process.waitForFinished(timeoutMs)) {
-            process.kill();
-            process.waitForFinished();
-            result.err = QStringLiteral("dravik-host did not finish within %1 ms").arg(timeoutMs);
-            return result;
-        }
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.err = QString::fromUtf8(process.readAllStandardError());
-        return result;
+        return HostProcess::run(QStringLiteral(DRAVIK_HOST_PATH), args, timeoutMs);
     }
 
     static QStringList measure(const QString &address, const QString &output)

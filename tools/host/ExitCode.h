@@ -12,6 +12,21 @@ enum ExitCode : int {
     ExitDetectorRejected = 5,
     ExitMeasurementFailed = 6,
     ExitOutputFailed = 7,
+    // firmware: the image did not reach the detector intact (reported state 3:
+    // the transfer failed, its checksum did not match, or an update was
+    // already running).
+    ExitFirmwareTransferFailed = 8,
+    // firmware: the detector refused or failed to write the image (state 7).
+    ExitFirmwareWriteFailed = 9,
+    // firmware, log: the link to the detector went down during the job
+    // (firmware state 8, or the device closed on its own).
+    ExitLinkLost = 10,
+    // firmware, log: the detector did not finish within --timeout (log: the
+    // end of the log never came; firmware: no report for that long).
+    ExitTimedOut = 11,
+    // log: the log arrived but the plug-in could not write it to OUT, or had
+    // to cut it short.
+    ExitLogNotWritten = 12,
     // 128 + SIGINT, as shells report an interrupted program.
     ExitInterrupted = 130
 };

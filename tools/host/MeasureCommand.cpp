@@ -9,7 +9,7 @@
 #include "InterruptWatcher.h"
 #include "LogRouter.h"
 #include "MeasureOptions.h"
-#include "PluginLoader.h"
+#include "PluginDevice.h"
 #include "ProgressPrinter.h"
 #include "RunReport.h"
 #include "SettingsFile.h"
@@ -23,7 +23,6 @@
 #include <QUuid>
 
 #include <cstdio>
-#include <memory>
 #include <unistd.h>
 
 #ifndef DRAVIK_HOST_VERSION
@@ -31,8 +30,6 @@
 #endif
 
 namespace {
-
-const int kSettingsConnection = 1171;
 
 QString severityName(int severity)
 {
@@ -111,33 +108,23 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
         return code;
     };
 
-    PluginLoader loader(options.pluginPath);
-    if (!loader.load())
-        return finishRun(ExitPluginFailed, loader.errorString());
-    DevicePluginInterface *plugin = loader.plugin();
-    report.plugin = {
-        {QStringLiteral("file"), loader.fileName()},
-        {QStringLiteral("name"), plugin->name()},
-        {QStringLiteral("description"), plugin->description()},
-        {QStringLiteral("version"), plugin->version()},
-        {QStringLiteral("uuid"), plugin->uuid().toString(QUuid::WithoutBraces).toUpper()},
-    };
-
-    // The host owns the device; it goes before the loader (declared later,
-    // destroyed earlier) so that no plug-in code runs after an unload.
-    std::unique_ptr<QObject> deviceObject(plugin->createDevice(nullptr));
-    if (!deviceObject)
-        return finishRun(ExitPluginFailed, QStringLiteral("the plug-in gave no device"));
-    DeviceInterface *device = qobject_cast<DeviceInterface *>(deviceObject.get());
-    if (!device) {
-        return finishRun(ExitPluginFailed, QStringLiteral("the plug-in's device (%1) does not implement DeviceInterface")
-                                               .arg(QString::fromLatin1(deviceObject->metaObject()->className())));
+    PluginDevice pluginDevice(options.pluginPath);
+    // The host owns the device; PluginDevice destroys it before it unloads.
+    const int created = pluginDevice.create();
+    if (DevicePluginInterface *plugin = pluginDevice.plugin()) {
+        report.plugin = {
+            {QStringLiteral("file"), pluginDevice.loader().fileName()},
+            {QStringLiteral("name"), plugin->name()},
+            {QStringLiteral("description"), plugin->description()},
+            {QStringLiteral("version"), plugin->version()},
+            {QStringLiteral("uuid"), plugin->uuid().toString(QUuid::WithoutBraces).toUpper()},
+        };
     }
-    if (!device->initialize())
-        return finishRun(ExitPluginFailed, QStringLiteral("the device could not be initialised"));
+    if (created != ExitOk)
+        return finishRun(created, pluginDevice.errorString());
+    DeviceInterface *device = pluginDevice.device();
+    QObject *deviceObject = pluginDevice.object();
 
-    // The address comes from --address and nowhere else; the device's
-    // factory default is never left in place when open() is called.
     QVariantHash settings = settingsFile.values();
     const QString address = options.address.toString();
     const QString fromFile = settings.value(QStringLiteral("NetworkAddress")).toString();
@@ -145,13 +132,8 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
         printer.message(QStringLiteral("note: NetworkAddress %1 in %2 is replaced by --address %3")
                             .arg(fromFile, options.settingsPath, address));
     settings.insert(QStringLiteral("NetworkAddress"), address);
-    device->applySettings(settings);
-    const QString configured = device->value(kSettingsConnection).toString();
-    if (configured != address) {
-        return finishRun(ExitConnectFailed, QStringLiteral("the device did not take the address %1 (it holds \"%2\"); "
-                                                           "not connecting")
-                                                .arg(address, configured));
-    }
+    if (pluginDevice.configure(settings, address) != ExitOk)
+        return finishRun(ExitConnectFailed, pluginDevice.errorString());
     report.settings = settings;
     report.deviceSettings = device->settings();
     device->setDataTransferEnabled(true);
@@ -176,7 +158,7 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
     config.timeoutMs = int(options.timeoutSeconds * 1000.0 + 0.5);
     config.channels = options.channels;
     config.address = address;
-    DeviceSession session(deviceObject.get(), query, config, &report);
+    DeviceSession session(deviceObject, query, config, &report);
     if (!session.attach(&error))
         return finishRun(ExitPluginFailed, error);
 

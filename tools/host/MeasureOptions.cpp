@@ -12,24 +12,11 @@ namespace {
 
 // Options that take a value, in the order of the help text.
 const char *const kValueOptions[] = {
-    "plugin", "address", "settings", "timeout", "operation-mode", "measurement-mode", "charge", "hv-source",
+    "settings", "operation-mode", "measurement-mode", "charge", "hv-source",
     "charge-to-voltage", "calibration", "max-shots", "count", "duration", "channels", "output",
 };
-const char *const kFlags[] = {"allow-remote", "overwrite", "simulated", "json", "quiet", "verbose", "help"};
+const char *const kFlags[] = {"overwrite", "simulated", "help"};
 
-bool toDouble(const QString &text, double *value)
-{
-    bool ok = false;
-    *value = QLocale::c().toDouble(text.trimmed(), &ok);
-    return ok && std::isfinite(*value);
-}
-
-bool toUnsigned(const QString &text, qulonglong max, qulonglong *value)
-{
-    bool ok = false;
-    *value = text.trimmed().toULongLong(&ok, 0);
-    return ok && *value <= max;
-}
 
 } // namespace
 
@@ -47,6 +34,7 @@ MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QSt
         parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("value")));
     for (const char *name : kFlags)
         parser.addOption(QCommandLineOption(QLatin1String(name)));
+    ConnectionOptions::addTo(parser);
     parser.addOption(QCommandLineOption(QStringLiteral("o"), QString(), QStringLiteral("value")));
     parser.addOption(QCommandLineOption(QStringLiteral("h")));
 
@@ -72,24 +60,10 @@ MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QSt
     }
 
     const bool ok = [&]() -> bool {
-        pluginPath = isSet("plugin") ? value("plugin") : defaultPluginPath;
-
-        if (!isSet("address"))
-            return fail(QStringLiteral("--address HOST:PORT is required (for the simulator: the address it prints)"));
         QString error;
-        if (!ConnectionAddress::parse(value("address"), &address, &error))
-            return fail(QStringLiteral("--address: %1").arg(error));
-        allowRemote = isSet("allow-remote");
-        if (!address.isLoopback() && !allowRemote) {
-            return fail(QStringLiteral("--address %1 is not a loopback address; "
-                                       "connecting to a real detector needs --allow-remote")
-                            .arg(address.toString()));
-        }
-
+        if (!take(parser, defaultPluginPath, &error))
+            return fail(error);
         settingsPath = value("settings");
-        if (isSet("timeout") && (!toDouble(value("timeout"), &timeoutSeconds) || timeoutSeconds <= 0
-                                 || timeoutSeconds > 3600))
-            return fail(QStringLiteral("--timeout: '%1' is not a number of seconds from 0 to 3600").arg(value("timeout")));
 
         if (isSet("operation-mode") && !OperationModeNames::parse(value("operation-mode"), &operationMode))
             return fail(QStringLiteral("--operation-mode: unknown mode '%1' (see --help for the list)")
@@ -156,9 +130,6 @@ MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QSt
             return fail(QStringLiteral("--output %1 is a directory").arg(outputPath));
         overwrite = isSet("overwrite");
         simulated = isSet("simulated");
-        json = isSet("json");
-        quiet = isSet("quiet");
-        verbose = isSet("verbose");
         return true;
     }();
     return ok ? Outcome::Run : Outcome::Error;
@@ -173,13 +144,10 @@ QString MeasureOptions::usage()
         "environment, runs COUNT measurements of DURATION seconds each and records\n"
         "every chunk of channel data the device hands over to one HDF5 file.\n"
         "\n"
-        "Connection:\n"
-        "  --address HOST:PORT       the detector, or the address dravik-sim prints;\n"
-        "                            required. Only 127.0.0.0/8 and localhost unless\n"
-        "                            --allow-remote is given\n"
-        "  --allow-remote            allow an address outside loopback (a real detector)\n"
-        "  --plugin PATH             the plug-in module (default: next to this program,\n"
-        "                            ../plugins/libdravik_v2.so)\n"
+        "Connection:\n");
+    text += ConnectionOptions::usageConnection(15, QStringLiteral("longest wait for the connection, a start, a stop and\n"
+                                                                  "                            the last data after a stop"));
+    text += QStringLiteral(
         "  --settings FILE           a JSON object of settings: the device's\n"
         "                            AliveTimout, HoldTimeDG0, SystemGatingLevel,\n"
         "                            SystemGatingHoldTime, PdLogFile,\n"
@@ -189,8 +157,6 @@ QString MeasureOptions::usage()
         "                            NoPostAquisitionCut, NoAdaptiveGain,\n"
         "                            NoBinaryChannels. A NetworkAddress in it is\n"
         "                            replaced by --address\n"
-        "  --timeout SECONDS         longest wait for the connection, a start, a stop and\n"
-        "                            the last data after a stop (15)\n"
         "\n"
         "Test environment:\n"
         "  --operation-mode MODE     number or name, see below (0, DAC+)\n"
@@ -212,12 +178,9 @@ QString MeasureOptions::usage()
         "  --overwrite               replace FILE if it exists\n"
         "  --simulated               mark the recording as made against dravik-sim\n"
         "\n"
-        "Output:\n"
-        "  --json                    the summary as one JSON object on stdout\n"
-        "  --quiet                   no progress on stderr; notifications and errors\n"
-        "                            are still shown\n"
-        "  --verbose                 the plug-in's debug log on stderr\n"
-        "  -h, --help                this text\n"
+        "Output:\n");
+    text += ConnectionOptions::usageOutput();
+    text += QStringLiteral(
         "\n"
         "Operation modes:\n");
     for (const QString &line : OperationModeNames::table())

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConnectionAddress.h"
+#include "ConnectionOptions.h"
 
 #include <QSet>
 #include <QString>
@@ -9,8 +9,9 @@
 
 // The command line of `dravik-host measure`, parsed and checked. Nothing here
 // touches the plug-in or the network: a bad or remote address is refused
-// before anything is loaded.
-class MeasureOptions
+// before anything is loaded. The connection and reporting options are the
+// ones every device command shares (ConnectionOptions).
+class MeasureOptions : public ConnectionOptions
 {
 public:
     enum class Outcome {
@@ -26,12 +27,8 @@ public:
 
     static QString usage();
 
-    // Connection.
-    QString pluginPath;
-    ConnectionAddress address;
-    bool allowRemote = false;
+    // Connection (the rest in ConnectionOptions).
     QString settingsPath;
-    double timeoutSeconds = 15.0;
 
     // Environment. Invalid QVariants are not handed to the device.
     int measurementMode = 0;
@@ -49,11 +46,6 @@ public:
     QString outputPath;
     bool overwrite = false;
     bool simulated = false;
-
-    // Reporting.
-    bool json = false;
-    bool quiet = false;
-    bool verbose = false;
 
 private:
     bool fail(const QString &message);

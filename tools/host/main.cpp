@@ -1,7 +1,9 @@
 // dravik-host: a host for the Dravik plug-in, built on QPluginLoader and the
 // host contract headers only, as any host application would be.
 #include "AnalyzeCommand.h"
+#include "FirmwareCommand.h"
 #include "InfoCommand.h"
+#include "LogCommand.h"
 #include "MeasureCommand.h"
 
 #include <QCoreApplication>
@@ -20,6 +22,8 @@ static QString usage()
                           "  info PLUGIN_PATH     print the plug-in's metadata and class information\n"
                           "  measure [OPTIONS]    run measurements against a detector or dravik-sim and\n"
                           "                       record them to an HDF5 file\n"
+                          "  firmware FILE        write a firmware image to the detector\n"
+                          "  log OUT              store the detector's own log in OUT\n"
                           "  analyze FILE ...     analyse a recorded test voltage offline, results as JSON\n"
                           "  help [COMMAND]       this text, or the help of COMMAND\n"
                           "\n"
@@ -46,6 +50,10 @@ int main(int argc, char **argv)
         return MeasureCommand::run(args, out, err);
     if (command == QLatin1String("analyze"))
         return AnalyzeCommand::run(args, out, err);
+    if (command == QLatin1String("firmware"))
+        return FirmwareCommand::run(args, out, err);
+    if (command == QLatin1String("log"))
+        return LogCommand::run(args, out, err);
     if (command == QLatin1String("help") || command == QLatin1String("--help") || command == QLatin1String("-h")) {
         const QString topic = args.value(0);
         if (topic == QLatin1String("info"))
@@ -54,6 +62,10 @@ int main(int argc, char **argv)
             out << MeasureCommand::usage();
         else if (topic == QLatin1String("analyze"))
             out << AnalyzeCommand::usage();
+        else if (topic == QLatin1String("firmware"))
+            out << FirmwareCommand::usage();
+        else if (topic == QLatin1String("log"))
+            out << LogCommand::usage();
         else if (topic.isEmpty())
             out << usage();
         else {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "ParameterCatalogue.h"
+#include "ParameterHandler.h"
+
+#include <QSharedPointer>
+
+// The two real parameter containers of a detector device, filled from the
+// catalogue, with the detector's side of the synchronisation played by hand:
+// confirm() and fail() answer a request the way the parameter job does.
+struct WidgetFixture
+{
+    QSharedPointer<ParameterHandler> user{new ParameterHandler(nullptr, QStringLiteral("user"))};
+    QSharedPointer<ParameterHandler> device{new ParameterHandler(nullptr, QStringLiteral("device"))};
+
+    WidgetFixture()
+    {
+        const auto accept = [](const ParameterInfo &) { return true; };
+        ParameterCatalogue::registerUserParameters(accept, user.data());
+        ParameterCatalogue::registerDeviceParameters(accept, device.data());
+    }
+
+    ParameterHandler *containerOf(int id) const { return device->contains(id) ? device.data() : user.data(); }
+    void confirm(int id, const QVariant &value) const { containerOf(id)->update(id, value, 0); }
+    void confirmPending(int id) const { containerOf(id)->update(id, containerOf(id)->newValue(id), 0); }
+    void fail(int id) const { containerOf(id)->update(id, QVariant(), -1); }
+    bool pending(int id) const { return containerOf(id)->pendingIds().contains(id); }
+    QVariant requested(int id) const { return containerOf(id)->newValue(id); }
+    QList<int> allPending() const { return user->pendingIds() + device->pendingIds(); }
+};

@@ -1,0 +1,254 @@
+#include "DravikControlWidget_v2.h"
+
+#include "ControlStyle.h"
+#include "DoubleSpinBox.h"
+#include "ui_DravikControlWidget_v2.h"
+
+#include <QDebug>
+#include <QListView>
+#include <QLocale>
+
+#include <algorithm>
+
+namespace {
+enum ParameterId {
+    MeasurementState = 1010,
+    Trigger1Source = 1048,
+    GainTestVoltageLevels = 1077,
+    GainTestVoltageValue = 1078,
+    GainPdBandwidthValue = 1084,
+    GainSystemGatingBandwidthValue = 1093,
+    GainUserGatingBandwidthValue = 1096,
+    UserCharge = 2000,
+    UserMeasurementMode = 2002,
+    TriggerLevelByCharge = 2007,
+    TriggerLevelRelative = 2008,
+    ExpertMode = 2010
+};
+
+// The trigger level widget only makes sense for the charge trigger source.
+constexpr int kChargeTriggerSource = 13;
+constexpr int kPdMeasurementMode = 1;
+} // namespace
+
+DravikControlWidget_v2::DravikControlWidget_v2(QSharedPointer<ParameterHandler> userContainer,
+                                               QSharedPointer<ParameterHandler> deviceContainer, QWidget *parent)
+    : DravikBaseWidget_v2(std::move(userContainer), std::move(deviceContainer), parent)
+    , ui(new Ui::DravikControlWidget_v2)
+{
+    ui->setupUi(this);
+    ui->groupBandwidth->setId(ui->radioLowBandwidth, 0);
+    ui->groupBandwidth->setId(ui->radioHighBandwidth, 1);
+    connect(ui->groupBandwidth, &QButtonGroup::idClicked, this, &DravikControlWidget_v2::onGrpBandwidthValueChanged);
+
+    for (double charge : {1e-10, 1e-9, 1e-8, 1e-7})
+        ui->comboQRange->addItem(formatCharge(charge), charge);
+
+    m_combos.insert(UserCharge, ui->comboQRange);
+    for (ComboBox *combo : qAsConst(m_combos)) {
+        combo->setView(new QListView(combo));
+        connect(combo, qOverload<int>(&QComboBox::activated), this, &DravikControlWidget_v2::onComboBox_activated);
+    }
+
+    m_stateSteps = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 3}, {5, 5}, {6, 5}, {7, 4}};
+    const QList<int> steps = m_stateSteps.values();
+    ui->progressState->setRange(*std::min_element(steps.begin(), steps.end()),
+                                *std::max_element(steps.begin(), steps.end()));
+    refreshAll();
+}
+
+DravikControlWidget_v2::~DravikControlWidget_v2() = default;
+
+void DravikControlWidget_v2::onDeviceConnected()
+{
+    ui->stackedWidget->setCurrentWidget(ui->pageConnected);
+}
+
+void DravikControlWidget_v2::onDeviceDisconnected(int status)
+{
+    Q_UNUSED(status);
+    ui->stackedWidget->setCurrentWidget(ui->pageNotConnected);
+}
+
+void DravikControlWidget_v2::onUserParameterStatusChanged(int parameterId, int status)
+{
+    updateParameter(parameterId, status);
+}
+
+void DravikControlWidget_v2::onDeviceParameterStatusChanged(int parameterId, int status)
+{
+    updateParameter(parameterId, status);
+}
+
+void DravikControlWidget_v2::updateParameter(int id, int status)
+{
+    ComboBox *combo = m_combos.value(id);
+    if (status == 0 || status == -1) {
+        refresh(id);
+        if (combo) {
+            combo->setProperty("changingParam", false);
+            ControlStyle::repolish(combo);
+        }
+    } else if (status == 1 && combo) {
+        combo->setProperty("changingParam", true);
+        ControlStyle::repolish(combo);
+    }
+}
+
+void DravikControlWidget_v2::refresh(int id)
+{
+    const QVariant value = parameter(id);
+    switch (id) {
+    case UserMeasurementMode: {
+        const bool pd = value.toInt() == kPdMeasurementMode;
+        ui->widgetBandwidth->setVisible(pd);
+        ui->widgetQRange->setVisible(!pd);
+        break;
+    }
+    case MeasurementState:
+        refreshStateBar(value.toInt());
+        break;
+    case Trigger1Source:
+        ui->widgetTriggerLevel->setVisible(value.toInt() == kChargeTriggerSource);
+        break;
+    case GainPdBandwidthValue: {
+        const QSignalBlocker blocker(ui->groupBandwidth);
+        const double bandwidth = value.toDouble();
+        // Out-of-range values show no choice at all: leave exclusivity off
+        // while setting, so both buttons can end up unchecked.
+        ui->groupBandwidth->setExclusive(false);
+        ui->radioHighBandwidth->setChecked(bandwidth > 0.5 && bandwidth < 1.5);
+        ui->radioLowBandwidth->setChecked(bandwidth < 0.5);
+        ui->groupBandwidth->setExclusive(true);
+        ui->radioHighBandwidth->setEnabled(bandwidth < 1.5);
+        ui->radioLowBandwidth->setEnabled(bandwidth < 1.5);
+        break;
+    }
+    case TriggerLevelByCharge:
+        refreshChargeTrigger();
+        break;
+    case TriggerLevelRelative: {
+        const QSignalBlocker blocker(ui->sliderChargeTriggerRelative);
+        ui->sliderChargeTriggerRelative->setValue(value.toInt());
+        break;
+    }
+    case ExpertMode:
+        ui->widgetParameters->setEnabled(!value.toBool());
+        break;
+    default:
+        break;
+    }
+    if (ComboBox *combo = m_combos.value(id)) {
+        selectComboValue(combo, value);
+        // The localisation level is written in the unit of the charge range.
+        if (id == UserCharge)
+            refreshChargeTrigger();
+    }
+}
+
+void DravikControlWidget_v2::refreshStateBar(int state)
+{
+    ui->progressState->setFormat(m_stateTexts.contains(state) ? m_stateTexts.value(state) : tr("undefined"));
+    ui->progressState->setValue(m_stateSteps.value(state, 0));
+}
+
+void DravikControlWidget_v2::refreshChargeTrigger()
+{
+    const QVariant chargeValue = parameter(UserCharge);
+    bool ok = false;
+    const double charge = chargeValue.toDouble(&ok);
+    if (!chargeValue.isValid() || !ok)
+        return;
+    const int decimals = fuzzyEqual(charge, 1e-8) ? 1 : 0;
+    double level = parameter(TriggerLevelByCharge).toDouble();
+    QString text;
+    if (charge <= 1e-9) {
+        level *= 1000.0;
+        text = tr("Localisation level %1pC");
+    } else {
+        text = tr("Localisation level %1nC");
+    }
+    ui->lblChargeTriggerRelative->setText(text.arg(QLocale().toString(level, 'f', decimals)));
+}
+
+void DravikControlWidget_v2::selectComboValue(ComboBox *combo, const QVariant &value)
+{
+    bool ok = false;
+    const double wanted = value.toDouble(&ok);
+    if (ok && value.isValid()) {
+        for (int i = 0; i < combo->count(); ++i) {
+            if (fuzzyEqual(combo->itemData(i).toDouble(), wanted)) {
+                combo->setCurrentIndex(i);
+                return;
+            }
+        }
+        combo->addItem(formatCharge(wanted), wanted);
+        combo->setCurrentIndex(combo->count() - 1);
+        return;
+    }
+    qDebug() << "[DRAVIK.UI]:" << "unable to set charge value" << value;
+}
+
+void DravikControlWidget_v2::onSetMeasurementStates(QHash<int, QString> states)
+{
+    m_stateTexts = states;
+    for (auto it = states.cbegin(); it != states.cend(); ++it)
+        refreshStateBar(it.key());
+    updateParameter(MeasurementState, 0);
+}
+
+void DravikControlWidget_v2::onStarted()
+{
+}
+
+void DravikControlWidget_v2::onReady(bool ready)
+{
+    Q_UNUSED(ready);
+}
+
+void DravikControlWidget_v2::onStopped()
+{
+}
+
+void DravikControlWidget_v2::onGrpBandwidthValueChanged(int value)
+{
+    setParameter(GainPdBandwidthValue, double(value));
+}
+
+void DravikControlWidget_v2::onGrpSystemGatingBandwidthValueChanged(int value)
+{
+    setParameter(GainSystemGatingBandwidthValue, double(value));
+}
+
+void DravikControlWidget_v2::onGrpUserGatingBandwidthValueChanged(int value)
+{
+    setParameter(GainUserGatingBandwidthValue, double(value));
+}
+
+void DravikControlWidget_v2::onGrpTestVoltageGainValueChanged(int value)
+{
+    const QVariantList levels = parameter(GainTestVoltageLevels).toList();
+    if (levels.size() == 2 && value >= 0 && value < levels.size())
+        setParameter(GainTestVoltageValue, levels.at(value));
+}
+
+void DravikControlWidget_v2::onComboBox_activated(int index)
+{
+    auto *combo = qobject_cast<ComboBox *>(sender());
+    if (!combo)
+        return;
+    setParameter(m_combos.key(combo, 0), combo->itemData(index));
+}
+
+void DravikControlWidget_v2::onDoubleSpinBox_editingFinished()
+{
+    auto *spinBox = qobject_cast<DoubleSpinBox *>(sender());
+    if (!spinBox)
+        return;
+    setParameter(m_spinBoxes.key(spinBox, 0), spinBox->value());
+}
+
+void DravikControlWidget_v2::on_sliderChargeTriggerRelative_valueChanged(int value)
+{
+    setParameter(TriggerLevelRelative, value);
+}
