@@ -1,6 +1,7 @@
 #include "FirmwareCommand.h"
 
 #include "DeviceLink.h"
+#include "CommandLine.h"
 #include "ExitCode.h"
 #include "LogRouter.h"
 #include "MeasureCommand.h"
@@ -110,41 +111,21 @@ void FirmwareCommand::end(int code, const QString &error)
 
 int FirmwareCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
 {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    ConnectionOptions::addTo(parser);
+    CommandLine commandLine(QStringLiteral("firmware"), usage(), out, err);
+    QCommandLineParser &parser = commandLine.parser();
     parser.addOption(QCommandLineOption(QStringLiteral("mode"), QString(), QStringLiteral("value")));
-    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("help"), QStringLiteral("h")}));
-    const auto usageError = [&](const QString &message) {
-        err << "dravik-host firmware: " << message << '\n'
-            << "Try 'dravik-host firmware --help' for the options.\n";
-        return int(ExitUsage);
-    };
-    if (!parser.parse(QStringList{QStringLiteral("firmware")} + args))
-        return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        out << usage();
-        return ExitOk;
-    }
-    for (const QString &name : parser.optionNames()) {
-        if (parser.optionNames().count(name) > 1)
-            return usageError(QStringLiteral("--%1 given more than once").arg(name));
-    }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1)
-        return usageError(positional.isEmpty() ? QStringLiteral("the firmware FILE is required")
-                                               : QStringLiteral("unexpected argument '%1'").arg(positional.at(1)));
-    ConnectionOptions options;
-    options.timeoutSeconds = kDefaultTimeoutSeconds;
+    int exitCode = ExitOk;
+    if (!commandLine.parse(args, QStringLiteral("the firmware FILE is required"), kDefaultTimeoutSeconds, &exitCode))
+        return exitCode;
+    const ConnectionOptions &options = commandLine.options();
+    const auto usageError = [&commandLine](const QString &message) { return commandLine.usageError(message); };
     QString error;
-    if (!options.take(parser, MeasureCommand::defaultPluginPath(), &error))
-        return usageError(error);
     qulonglong mode = 0;
     if (parser.isSet(QStringLiteral("mode")) && !ConnectionOptions::toUnsigned(parser.value(QStringLiteral("mode")), 255, &mode))
         return usageError(QStringLiteral("--mode: '%1' is not a number from 0 to 255").arg(parser.value(QStringLiteral("mode"))));
 
     // The image is opaque: read whole, sent unchanged.
-    const QString path = positional.first();
+    const QString path = commandLine.positional();
     QFile file(path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
         return usageError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));

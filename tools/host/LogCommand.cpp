@@ -1,5 +1,6 @@
 #include "LogCommand.h"
 
+#include "CommandLine.h"
 #include "ConnectionOptions.h"
 #include "DeviceLink.h"
 #include "ExitCode.h"
@@ -46,42 +47,23 @@ void LogCommand::end(int code, const QString &error)
 
 int LogCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
 {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    ConnectionOptions::addTo(parser);
+    CommandLine commandLine(QStringLiteral("log"), usage(), out, err);
+    QCommandLineParser &parser = commandLine.parser();
     parser.addOption(QCommandLineOption(QStringLiteral("overwrite")));
-    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("help"), QStringLiteral("h")}));
-    const auto usageError = [&](const QString &message) {
-        err << "dravik-host log: " << message << '\n' << "Try 'dravik-host log --help' for the options.\n";
-        return int(ExitUsage);
-    };
-    if (!parser.parse(QStringList{QStringLiteral("log")} + args))
-        return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        out << usage();
-        return ExitOk;
-    }
-    for (const QString &name : parser.optionNames()) {
-        if (parser.optionNames().count(name) > 1)
-            return usageError(QStringLiteral("--%1 given more than once").arg(name));
-    }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1)
-        return usageError(positional.isEmpty() ? QStringLiteral("the output file OUT is required")
-                                               : QStringLiteral("unexpected argument '%1'").arg(positional.at(1)));
-    ConnectionOptions options;
-    options.timeoutSeconds = kDefaultTimeoutSeconds;
+    int exitCode = ExitOk;
+    if (!commandLine.parse(args, QStringLiteral("the output file OUT is required"), kDefaultTimeoutSeconds, &exitCode))
+        return exitCode;
+    const ConnectionOptions &options = commandLine.options();
+    const auto usageError = [&commandLine](const QString &message) { return commandLine.usageError(message); };
     QString error;
-    if (!options.take(parser, MeasureCommand::defaultPluginPath(), &error))
-        return usageError(error);
     // The plug-in opens the file on its own thread; hand it an absolute path.
-    const QString outPath = QFileInfo(positional.first()).absoluteFilePath();
+    const QString outPath = QFileInfo(commandLine.positional()).absoluteFilePath();
     if (QFileInfo(outPath).isDir())
-        return usageError(QStringLiteral("%1 is a directory").arg(positional.first()));
+        return usageError(QStringLiteral("%1 is a directory").arg(commandLine.positional()));
     if (QFileInfo::exists(outPath) && !parser.isSet(QStringLiteral("overwrite")))
-        return usageError(QStringLiteral("%1 exists; give --overwrite to replace it").arg(positional.first()));
+        return usageError(QStringLiteral("%1 exists; give --overwrite to replace it").arg(commandLine.positional()));
     if (!QFileInfo(QFileInfo(outPath).absolutePath()).isDir())
-        return usageError(QStringLiteral("the folder of %1 does not exist").arg(positional.first()));
+        return usageError(QStringLiteral("the folder of %1 does not exist").arg(commandLine.positional()));
 
     ProgressPrinter printer(stderr, ::isatty(::fileno(stderr)) == 1, options.quiet);
     LogRouter router(&printer, options.verbose);
