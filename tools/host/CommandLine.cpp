@@ -39,12 +39,14 @@ bool CommandLine::parse(const QStringList &args, const QString &missing, double 
         }
     }
     const QStringList positional = m_parser.positionalArguments();
-    if (positional.size() != 1) {
-        *exitCode = usageError(positional.isEmpty() ? missing
-                                                    : QStringLiteral("unexpected argument '%1'").arg(positional.at(1)));
+    const int expected = missing.isEmpty() ? 0 : 1;
+    if (positional.size() != expected) {
+        *exitCode = usageError(positional.size() < expected
+                                   ? missing
+                                   : QStringLiteral("unexpected argument '%1'").arg(positional.at(expected)));
         return false;
     }
-    m_positional = positional.first();
+    m_positional = positional.value(0);
     m_options.timeoutSeconds = defaultTimeoutSeconds;
     QString error;
     if (!m_options.take(m_parser, MeasureCommand::defaultPluginPath(), &error)) {

@@ -20,7 +20,8 @@ public:
 
     // Parses args. True when the command goes on with options() and
     // positional(); false with *exitCode set when help was printed or the
-    // command line was wrong. missing names the positional argument when absent.
+    // command line was wrong. missing names the one positional argument when
+    // it is absent; an empty missing means the command takes none.
     bool parse(const QStringList &args, const QString &missing, double defaultTimeoutSeconds, int *exitCode);
 
     // Prints "dravik-host COMMAND: message" and the hint; returns the usage exit code.

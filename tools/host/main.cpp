@@ -2,14 +2,19 @@
 // host contract headers only, as any host application would be.
 #include "AnalyzeCommand.h"
 #include "FirmwareCommand.h"
+#include "GuiCommand.h"
 #include "InfoCommand.h"
 #include "LogCommand.h"
 #include "MeasureCommand.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 static QString usage()
 {
@@ -24,6 +29,8 @@ static QString usage()
                           "                       record them to an HDF5 file\n"
                           "  firmware FILE        write a firmware image to the detector\n"
                           "  log OUT              store the detector's own log in OUT\n"
+                          "  gui [OPTIONS]        a window with the device's control and configuration\n"
+                          "                       widgets, or a screenshot of it\n"
                           "  analyze FILE ...     analyse a recorded test voltage offline, results as JSON\n"
                           "  help [COMMAND]       this text, or the help of COMMAND\n"
                           "\n"
@@ -32,9 +39,30 @@ static QString usage()
 
 int main(int argc, char **argv)
 {
-    // Reading a plug-in and recording need no display; commands that show
-    // widgets bring their own application object.
-    QCoreApplication app(argc, argv);
+    // Reading a plug-in and recording need no display: only gui, which shows
+    // widgets, gets a QApplication. A screenshot (or the help) needs no
+    // display either; without one, it is rendered offscreen.
+    std::unique_ptr<QCoreApplication> application;
+    if (argc > 1 && std::strcmp(argv[1], "gui") == 0) {
+        QStringList guiArgs;
+        for (int i = 2; i < argc; ++i)
+            guiArgs << QString::fromLocal8Bit(argv[i]);
+        const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+            && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+        if (noDisplay) {
+            if (!GuiCommand::needsNoDisplay(guiArgs)) {
+                std::fputs("dravik-host gui: no display (DISPLAY is not set); give --screenshot FILE to render\n"
+                           "the window offscreen, or set QT_QPA_PLATFORM\n",
+                           stderr);
+                return 2;
+            }
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        application = std::make_unique<QApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication &app = *application;
     QTextStream out(stdout);
     QTextStream err(stderr);
 
@@ -54,6 +82,8 @@ int main(int argc, char **argv)
         return FirmwareCommand::run(args, out, err);
     if (command == QLatin1String("log"))
         return LogCommand::run(args, out, err);
+    if (command == QLatin1String("gui"))
+        return GuiCommand::run(args, out, err);
     if (command == QLatin1String("help") || command == QLatin1String("--help") || command == QLatin1String("-h")) {
         const QString topic = args.value(0);
         if (topic == QLatin1String("info"))
@@ -66,6 +96,8 @@ int main(int argc, char **argv)
             out << FirmwareCommand::usage();
         else if (topic == QLatin1String("log"))
             out << LogCommand::usage();
+        else if (topic == QLatin1String("gui"))
+            out << GuiCommand::usage();
         else if (topic.isEmpty())
             out << usage();
         else {
