@@ -1,5 +1,7 @@
 #include "DeviceLink.h"
 
+#include "ProgressPrinter.h"
+
 #include "DeviceInterface.h"
 #include "ExitCode.h"
 
@@ -153,4 +155,13 @@ void DeviceLink::onNotification(StatusType severity, QString text, int token)
     if (severity == StatusError && m_connecting)
         m_rejection = text;
     Q_EMIT notified(int(severity), text);
+}
+
+void DeviceLink::reportTo(ProgressPrinter *printer)
+{
+    connect(this, &DeviceLink::progress, this, [printer](const QString &text) { printer->event(text); });
+    connect(this, &DeviceLink::notified, this, [printer](int severity, const QString &text) {
+        const char *level = severity == 2 ? "error" : severity == 1 ? "warning" : "information";
+        printer->message(QStringLiteral("device %1: %2").arg(QLatin1String(level), text));
+    });
 }

@@ -14,6 +14,8 @@ class DeviceInterface;
 // name, so no plug-in header is needed.
 //
 // Once open, a closed() the host did not ask for is reported as linkLost().
+class ProgressPrinter;
+
 class DeviceLink : public QObject
 {
     Q_OBJECT
@@ -25,6 +27,9 @@ public:
     // False with error set if the device lacks opened(), closed() or
     // notification().
     bool attach(QString *error);
+    // Prints the link's progress and the device's notifications (with their
+    // severity) on printer, as every command shows them.
+    void reportTo(ProgressPrinter *printer);
     // Opens and waits (event loop) for opened(). ExitOk, ExitConnectFailed
     // (time-out, or the link closed while connecting) or ExitDetectorRejected;
     // error says why. A failed open leaves the link closed.

@@ -161,13 +161,7 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
     DeviceLink link(pluginDevice.object(), timeoutMs);
     if (!link.attach(&error))
         return fail(ExitPluginFailed, error);
-    QObject::connect(&link, &DeviceLink::progress, [&](const QString &text) { printer.event(text); });
-    QObject::connect(&link, &DeviceLink::notified, [&](int severity, const QString &text) {
-        printer.message(QStringLiteral("device %1: %2")
-                            .arg(severity == 2 ? QStringLiteral("error")
-                                               : severity == 1 ? QStringLiteral("warning") : QStringLiteral("information"),
-                                 text));
-    });
+    link.reportTo(&printer);
     QObject::connect(&link, &DeviceLink::linkLost, [&](const QString &reason) {
         printer.message(QStringLiteral("dravik-host gui: the link was lost: %1").arg(reason));
     });

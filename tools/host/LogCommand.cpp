@@ -108,13 +108,7 @@ int LogCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
     DeviceLink link(device, timeoutMs);
     if (!link.attach(&error))
         return finish(ExitPluginFailed, error);
-    connect(&link, &DeviceLink::progress, [&](const QString &text) { printer.event(text); });
-    connect(&link, &DeviceLink::notified, [&](int severity, const QString &text) {
-        printer.message(QStringLiteral("device %1: %2")
-                            .arg(severity == 2 ? QStringLiteral("error")
-                                               : severity == 1 ? QStringLiteral("warning") : QStringLiteral("information"),
-                                 text));
-    });
+    link.reportTo(&printer);
     code = link.open(options.address.toString(), &error);
     if (code != ExitOk)
         return finish(code, error);
