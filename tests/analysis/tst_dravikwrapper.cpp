@@ -268,6 +268,24 @@ private Q_SLOTS:
         QCOMPARE(log.texts(QtDebugMsg).filter(QStringLiteral("Token not found for channel: 1018")).size(), 1);
     }
 
+    // A host that never takes its chunks does not make the wrapper grow.
+    void untakenChunksAreBounded()
+    {
+        build(2, 0);
+        disconnect(m_wrapper, &AbstractDevice::channelDataAvailable, this, nullptr);
+        QSignalSpy available(m_wrapper, &AbstractDevice::channelDataAvailable);
+        LogCapture log;
+        for (int i = 0; i < 257; ++i)
+            m_inner->announce(1018, chunkOf(QVector<float>(4, 1.0f), i, -1));
+        QCOMPARE(available.count(), 257);
+        bool ok = true;
+        m_wrapper->takeChannelData(1018, available.first().at(1).toInt(), &ok);
+        QVERIFY(!ok); // the oldest went to make room
+        m_wrapper->takeChannelData(1018, available.last().at(1).toInt(), &ok);
+        QVERIFY(ok);
+        QCOMPARE(log.texts(QtWarningMsg).filter(QStringLiteral("dropped a chunk the host did not take")).size(), 1);
+    }
+
     // ---- measurement mode 1 ------------------------------------------------
 
     void triggerLevelFromFirstPulse()
