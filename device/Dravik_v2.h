@@ -98,6 +98,9 @@ public:
     bool productionAccess() const { return m_productionAccess; }
     // True when the firmware (or, on software below 2, the hardware) version is at least min.
     bool firmwareAtLeast(quint32 min) const;
+    // Asks the detector for every device parameter again; with
+    // skipIdentification the serial number and versions are left out.
+    void refreshAllParameters(bool skipIdentification);
 
 Q_SIGNALS:
     void openIo();
@@ -147,7 +150,6 @@ private:
     void createProtocolThread();
     void setOpenState(int state, int status);
     void checkVersions();
-    void refreshAllParameters(bool skipIdentification);
     void announceStartable(bool startable);
     void handleDeviceParameter(int id);
     void setHwChannelMapping(bool dual, bool gating, quint8 ch0, quint8 ch1);

@@ -1,5 +1,7 @@
 #include "AbstractDevice.h"
 
+#include <algorithm>
+
 #include "QxtLogger.h"
 #include "SdkMetaTypes.h"
 
@@ -72,6 +74,13 @@ QList<int> AbstractDevice::parameterIds() const
         if (!it->internal)
             ids.append(it.key());
     }
+    return ids;
+}
+
+QList<int> AbstractDevice::describedParameterIds() const
+{
+    QList<int> ids = m_parameters.keys();
+    std::sort(ids.begin(), ids.end());
     return ids;
 }
 

@@ -36,6 +36,9 @@ public:
     bool channelInfo(int id, ChannelInfo &out) const override;
     bool parameterInfo(int id, ParameterInfo &out) const override;
     QList<int> parameterIds() const override;
+    // Every registered id, internal records (group headers among them)
+    // included, in ascending order; for the device's own service views.
+    QList<int> describedParameterIds() const;
     bool isOpenAndStartable() const override;
 
 Q_SIGNALS:

@@ -1,10 +1,26 @@
 #include "DravikBaseWidget_v2.h"
 
+#include "ComboBox.h"
 #include "ControlStyle.h"
+#include "DoubleSpinBox.h"
 #include "ParameterHandler.h"
 #include "SiPrefixHelper.h"
 
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QListView>
+
 #include <cmath>
+
+namespace {
+enum ParameterId {
+    GainTestVoltageLevels = 1077,
+    GainTestVoltageValue = 1078,
+    GainPdBandwidthValue = 1084,
+    GainSystemGatingBandwidthValue = 1093,
+    GainUserGatingBandwidthValue = 1096
+};
+} // namespace
 
 DravikBaseWidget_v2::DravikBaseWidget_v2(QSharedPointer<ParameterHandler> userContainer,
                                          QSharedPointer<ParameterHandler> deviceContainer, QWidget *parent)
@@ -19,7 +35,8 @@ DravikBaseWidget_v2::DravikBaseWidget_v2(QSharedPointer<ParameterHandler> userCo
     // detector shows in the highlight colour until it is confirmed or fails.
     setStyleSheet(QStringLiteral("QComboBox::drop-down { border: none; width: 24px; }"
                                  "QComboBox::down-arrow { image: none; }"
-                                 "QComboBox[changingParam=\"true\"] { color: palette(highlight); }"));
+                                 "QComboBox[changingParam=\"true\"] { color: palette(highlight); }"
+                                 "QDoubleSpinBox[changingParam=\"true\"] { color: palette(highlight); }"));
     if (m_userContainer) {
         connect(m_userContainer.data(), qOverload<int, int>(&AbstractParameterContainer::parameterStatusChanged),
                 this, &DravikBaseWidget_v2::onUserParameterStatusChanged);
@@ -83,12 +100,107 @@ void DravikBaseWidget_v2::onDeviceDisconnected(int status)
 
 void DravikBaseWidget_v2::onUserParameterStatusChanged(int parameterId, int status)
 {
-    Q_UNUSED(parameterId);
-    Q_UNUSED(status);
+    updateParameter(parameterId, status);
 }
 
 void DravikBaseWidget_v2::onDeviceParameterStatusChanged(int parameterId, int status)
 {
-    Q_UNUSED(parameterId);
-    Q_UNUSED(status);
+    updateParameter(parameterId, status);
+}
+
+void DravikBaseWidget_v2::updateParameter(int id, int status)
+{
+    if (status == 0 || status == -1) {
+        refresh(id);
+        setChanging(id, false);
+    } else if (status == 1) {
+        setChanging(id, true);
+    }
+}
+
+void DravikBaseWidget_v2::refresh(int id)
+{
+    Q_UNUSED(id);
+}
+
+void DravikBaseWidget_v2::showBandwidth(QButtonGroup *group, double value)
+{
+    QAbstractButton *low = group->button(0);
+    QAbstractButton *high = group->button(1);
+    if (!low || !high)
+        return;
+    const QSignalBlocker blocker(group);
+    // Out-of-range values show no choice at all: leave exclusivity off while
+    // setting, so both buttons can end up unchecked.
+    group->setExclusive(false);
+    high->setChecked(value > 0.5 && value < 1.5);
+    low->setChecked(value < 0.5);
+    group->setExclusive(true);
+    high->setEnabled(value < 1.5);
+    low->setEnabled(value < 1.5);
+}
+
+QWidget *DravikBaseWidget_v2::tabledControl(int id) const
+{
+    if (ComboBox *combo = m_combos.value(id))
+        return combo;
+    if (DoubleSpinBox *spinBox = m_spinBoxes.value(id))
+        return spinBox;
+    return m_doubleSpinBoxes.value(id);
+}
+
+void DravikBaseWidget_v2::setChanging(int id, bool changing)
+{
+    if (QWidget *control = tabledControl(id)) {
+        control->setProperty("changingParam", changing);
+        ControlStyle::repolish(control);
+    }
+}
+
+void DravikBaseWidget_v2::connectComboTable()
+{
+    for (ComboBox *combo : qAsConst(m_combos)) {
+        combo->setView(new QListView(combo));
+        connect(combo, qOverload<int>(&QComboBox::activated), this, &DravikBaseWidget_v2::onComboBox_activated);
+    }
+}
+
+void DravikBaseWidget_v2::onGrpBandwidthValueChanged(int value)
+{
+    setParameter(GainPdBandwidthValue, double(value));
+}
+
+void DravikBaseWidget_v2::onGrpSystemGatingBandwidthValueChanged(int value)
+{
+    setParameter(GainSystemGatingBandwidthValue, double(value));
+}
+
+void DravikBaseWidget_v2::onGrpUserGatingBandwidthValueChanged(int value)
+{
+    setParameter(GainUserGatingBandwidthValue, double(value));
+}
+
+void DravikBaseWidget_v2::onGrpTestVoltageGainValueChanged(int value)
+{
+    const QVariantList levels = parameter(GainTestVoltageLevels).toList();
+    if (levels.size() == 2 && value >= 0 && value < levels.size())
+        setParameter(GainTestVoltageValue, levels.at(value));
+}
+
+void DravikBaseWidget_v2::onComboBox_activated(int index)
+{
+    if (auto *combo = qobject_cast<ComboBox *>(sender()))
+        setParameter(m_combos.key(combo, 0), combo->itemData(index));
+}
+
+void DravikBaseWidget_v2::onSpinBox_editingFinished()
+{
+    if (auto *spinBox = qobject_cast<DoubleSpinBox *>(sender()))
+        setParameter(m_spinBoxes.key(spinBox, 0), spinBox->value());
+}
+
+void DravikBaseWidget_v2::onDoubleSpinBox_editingFinished()
+{
+    if (auto *spinBox = qobject_cast<DoubleSpinBox *>(sender()))
+        setParameter(m_doubleSpinBoxes.key(spinBox, 0), spinBox->value());
 }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QHash>
 #include <QSharedPointer>
 #include <QVariant>
 #include <QWidget>
 
+class ComboBox;
+class DoubleSpinBox;
 class ParameterHandler;
 
 // The base of the device's widgets: binds a widget to the user and the device
@@ -40,11 +43,46 @@ Q_SIGNALS:
 public Q_SLOTS:
     virtual void onDeviceConnected();
     virtual void onDeviceDisconnected(int status);
+    // Both lead to updateParameter().
     virtual void onUserParameterStatusChanged(int parameterId, int status);
     virtual void onDeviceParameterStatusChanged(int parameterId, int status);
 
+    // Control to parameter, shared by the widgets that have these controls.
+    // A sender missing from its table writes parameter id 0.
+    void onGrpBandwidthValueChanged(int value);
+    void onGrpSystemGatingBandwidthValueChanged(int value);
+    void onGrpUserGatingBandwidthValueChanged(int value);
+    // The entry of the test-voltage levels list, when it has exactly two.
+    void onGrpTestVoltageGainValueChanged(int value);
+    void onComboBox_activated(int index);
+    void onSpinBox_editingFinished();
+    void onDoubleSpinBox_editingFinished();
+
 protected:
     ParameterHandler *containerFor(int id) const;
+    // The update operation on every status change: synchronised (0) or
+    // failed (-1) refreshes the control from the confirmed value and clears
+    // the pending mark of a tabled control; pending (1) sets the mark.
+    void updateParameter(int id, int status);
+    // Shows the confirmed value of the id in its control; nothing here.
+    virtual void refresh(int id);
+    // The bandwidth choice (button ids 0 Low, 1 High) for a value: High for
+    // 0.5 < value < 1.5, Low below 0.5, neither (and both disabled) from 1.5.
+    static void showBandwidth(class QButtonGroup *group, double value);
+    // The control of a table for the id (combo, then spin box, then
+    // double-spin box), or nullptr.
+    QWidget *tabledControl(int id) const;
+    // Marks a tabled control while a request for its parameter is pending,
+    // so the style sheet can show it.
+    void setChanging(int id, bool changing);
+    // Gives every combo of the combo table a list popup and connects its
+    // activation.
+    void connectComboTable();
+
+    // Parameter id → control; spin boxes of m_spinBoxes show whole numbers.
+    QHash<int, ComboBox *> m_combos;
+    QHash<int, DoubleSpinBox *> m_spinBoxes;
+    QHash<int, DoubleSpinBox *> m_doubleSpinBoxes;
 
     QSharedPointer<ParameterHandler> m_userContainer;
     QSharedPointer<ParameterHandler> m_deviceContainer;

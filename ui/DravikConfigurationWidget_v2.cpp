@@ -170,20 +170,8 @@ void DravikConfigurationWidget_v2::firmwareUpdateStatus(qint32 state, double pro
     ui->pbFirmwareUpdate->show();
 }
 
-void DravikConfigurationWidget_v2::onUserParameterStatusChanged(int parameterId, int status)
+void DravikConfigurationWidget_v2::refresh(int id)
 {
-    updateParameter(parameterId, status);
-}
-
-void DravikConfigurationWidget_v2::onDeviceParameterStatusChanged(int parameterId, int status)
-{
-    updateParameter(parameterId, status);
-}
-
-void DravikConfigurationWidget_v2::updateParameter(int id, int status)
-{
-    if (status != 0 && status != -1)
-        return;
     const QVariant value = parameter(id);
     const QByteArray bytes = value.toByteArray();
     switch (id) {

@@ -49,8 +49,6 @@ public Q_SLOTS:
     void onDeviceConnected() override;
     void onDeviceDisconnected(int status) override;
     void firmwareUpdateStatus(qint32 state, double progress, QString description);
-    void onUserParameterStatusChanged(int parameterId, int status) override;
-    void onDeviceParameterStatusChanged(int parameterId, int status) override;
     void onAliveTimeoutChanged();
     void adjustTestVoltageCalibration();
     void resetTestVoltageCalibration();
@@ -65,7 +63,7 @@ public Q_SLOTS:
     void on_btnFileDialogue_clicked();
 
 private:
-    void updateParameter(int id, int status);
+    void refresh(int id) override;
     void showAddress(int id, class QLineEdit *edit);
     void showCalibrationFactor();
     void writeCalibrationFactor();

@@ -1,11 +1,8 @@
 #include "DravikControlWidget_v2.h"
 
-#include "ControlStyle.h"
-#include "DoubleSpinBox.h"
 #include "ui_DravikControlWidget_v2.h"
 
 #include <QDebug>
-#include <QListView>
 #include <QLocale>
 
 #include <algorithm>
@@ -14,11 +11,7 @@ namespace {
 enum ParameterId {
     MeasurementState = 1010,
     Trigger1Source = 1048,
-    GainTestVoltageLevels = 1077,
-    GainTestVoltageValue = 1078,
     GainPdBandwidthValue = 1084,
-    GainSystemGatingBandwidthValue = 1093,
-    GainUserGatingBandwidthValue = 1096,
     UserCharge = 2000,
     UserMeasurementMode = 2002,
     TriggerLevelByCharge = 2007,
@@ -45,10 +38,7 @@ DravikControlWidget_v2::DravikControlWidget_v2(QSharedPointer<ParameterHandler> 
         ui->comboQRange->addItem(formatCharge(charge), charge);
 
     m_combos.insert(UserCharge, ui->comboQRange);
-    for (ComboBox *combo : qAsConst(m_combos)) {
-        combo->setView(new QListView(combo));
-        connect(combo, qOverload<int>(&QComboBox::activated), this, &DravikControlWidget_v2::onComboBox_activated);
-    }
+    connectComboTable();
 
     m_stateSteps = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 3}, {5, 5}, {6, 5}, {7, 4}};
     const QList<int> steps = m_stateSteps.values();
@@ -70,31 +60,6 @@ void DravikControlWidget_v2::onDeviceDisconnected(int status)
     ui->stackedWidget->setCurrentWidget(ui->pageNotConnected);
 }
 
-void DravikControlWidget_v2::onUserParameterStatusChanged(int parameterId, int status)
-{
-    updateParameter(parameterId, status);
-}
-
-void DravikControlWidget_v2::onDeviceParameterStatusChanged(int parameterId, int status)
-{
-    updateParameter(parameterId, status);
-}
-
-void DravikControlWidget_v2::updateParameter(int id, int status)
-{
-    ComboBox *combo = m_combos.value(id);
-    if (status == 0 || status == -1) {
-        refresh(id);
-        if (combo) {
-            combo->setProperty("changingParam", false);
-            ControlStyle::repolish(combo);
-        }
-    } else if (status == 1 && combo) {
-        combo->setProperty("changingParam", true);
-        ControlStyle::repolish(combo);
-    }
-}
-
 void DravikControlWidget_v2::refresh(int id)
 {
     const QVariant value = parameter(id);
@@ -111,19 +76,9 @@ void DravikControlWidget_v2::refresh(int id)
     case Trigger1Source:
         ui->widgetTriggerLevel->setVisible(value.toInt() == kChargeTriggerSource);
         break;
-    case GainPdBandwidthValue: {
-        const QSignalBlocker blocker(ui->groupBandwidth);
-        const double bandwidth = value.toDouble();
-        // Out-of-range values show no choice at all: leave exclusivity off
-        // while setting, so both buttons can end up unchecked.
-        ui->groupBandwidth->setExclusive(false);
-        ui->radioHighBandwidth->setChecked(bandwidth > 0.5 && bandwidth < 1.5);
-        ui->radioLowBandwidth->setChecked(bandwidth < 0.5);
-        ui->groupBandwidth->setExclusive(true);
-        ui->radioHighBandwidth->setEnabled(bandwidth < 1.5);
-        ui->radioLowBandwidth->setEnabled(bandwidth < 1.5);
+    case GainPdBandwidthValue:
+        showBandwidth(ui->groupBandwidth, value.toDouble());
         break;
-    }
     case TriggerLevelByCharge:
         refreshChargeTrigger();
         break;
@@ -208,44 +163,6 @@ void DravikControlWidget_v2::onReady(bool ready)
 
 void DravikControlWidget_v2::onStopped()
 {
-}
-
-void DravikControlWidget_v2::onGrpBandwidthValueChanged(int value)
-{
-    setParameter(GainPdBandwidthValue, double(value));
-}
-
-void DravikControlWidget_v2::onGrpSystemGatingBandwidthValueChanged(int value)
-{
-    setParameter(GainSystemGatingBandwidthValue, double(value));
-}
-
-void DravikControlWidget_v2::onGrpUserGatingBandwidthValueChanged(int value)
-{
-    setParameter(GainUserGatingBandwidthValue, double(value));
-}
-
-void DravikControlWidget_v2::onGrpTestVoltageGainValueChanged(int value)
-{
-    const QVariantList levels = parameter(GainTestVoltageLevels).toList();
-    if (levels.size() == 2 && value >= 0 && value < levels.size())
-        setParameter(GainTestVoltageValue, levels.at(value));
-}
-
-void DravikControlWidget_v2::onComboBox_activated(int index)
-{
-    auto *combo = qobject_cast<ComboBox *>(sender());
-    if (!combo)
-        return;
-    setParameter(m_combos.key(combo, 0), combo->itemData(index));
-}
-
-void DravikControlWidget_v2::onDoubleSpinBox_editingFinished()
-{
-    auto *spinBox = qobject_cast<DoubleSpinBox *>(sender());
-    if (!spinBox)
-        return;
-    setParameter(m_spinBoxes.key(spinBox, 0), spinBox->value());
 }
 
 void DravikControlWidget_v2::on_sliderChargeTriggerRelative_valueChanged(int value)

@@ -6,7 +6,6 @@
 #include <QScopedPointer>
 
 class ComboBox;
-class DoubleSpinBox;
 
 namespace Ui {
 class DravikControlWidget_v2;
@@ -26,32 +25,21 @@ public:
 public Q_SLOTS:
     void onDeviceConnected() override;
     void onDeviceDisconnected(int status) override;
-    void onUserParameterStatusChanged(int parameterId, int status) override;
-    void onDeviceParameterStatusChanged(int parameterId, int status) override;
 
     void onSetMeasurementStates(QHash<int, QString> states);
     void onStarted();
     void onReady(bool ready);
     void onStopped();
 
-    void onGrpBandwidthValueChanged(int value);
-    void onGrpSystemGatingBandwidthValueChanged(int value);
-    void onGrpUserGatingBandwidthValueChanged(int value);
-    void onGrpTestVoltageGainValueChanged(int value);
-    void onComboBox_activated(int index);
-    void onDoubleSpinBox_editingFinished();
     void on_sliderChargeTriggerRelative_valueChanged(int value);
 
 private:
-    void updateParameter(int id, int status);
-    void refresh(int id);
+    void refresh(int id) override;
     void refreshStateBar(int state);
     void refreshChargeTrigger();
     void selectComboValue(ComboBox *combo, const QVariant &value);
 
     QScopedPointer<Ui::DravikControlWidget_v2> ui;
-    QHash<int, ComboBox *> m_combos;
-    QHash<int, DoubleSpinBox *> m_spinBoxes;
     QHash<int, QString> m_stateTexts;
     QHash<int, int> m_stateSteps;
 };

@@ -3,6 +3,8 @@
 #include "Dravik_v2.h"
 #include "DravikConfigurationWidget_v2.h"
 #include "DravikControlWidget_v2.h"
+#include "DravikDebugWidget_v2.h"
+#include "DravikExpertWidget_v2.h"
 
 namespace {
 
@@ -43,6 +45,20 @@ QWidget *DravikWidgetFactory_v2::create(int kind, Dravik_v2 *device)
         QObject::connect(device, &AbstractDevice::started, widget, &DravikControlWidget_v2::onStarted);
         QObject::connect(device, &AbstractDevice::stopped, widget, &DravikControlWidget_v2::onStopped);
         widget->onSetMeasurementStates(device->measurementStateTexts());
+        connectLifecycle(widget, device);
+        return widget;
+    }
+    case Debug: {
+        auto *widget = new DravikDebugWidget_v2(device, device->userContainer(), device->deviceContainer());
+        QObject::connect(device, &Dravik_v2::inspectEvent, widget, &DravikDebugWidget_v2::onInspectEvent);
+        QObject::connect(widget, SIGNAL(readLogFile()), device, SLOT(onReadLogFile()));
+        connectLifecycle(widget, device);
+        return widget;
+    }
+    case Expert: {
+        auto *widget = new DravikExpertWidget_v2(device->userContainer(), device->deviceContainer());
+        QObject::connect(device, &Dravik_v2::setTriggerSources, widget, &DravikExpertWidget_v2::onSetTriggerSources);
+        QObject::connect(widget, SIGNAL(resetToDefault()), device, SLOT(onResetToDefault()));
         connectLifecycle(widget, device);
         return widget;
     }

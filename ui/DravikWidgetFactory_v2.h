@@ -11,7 +11,9 @@ class DravikWidgetFactory_v2
 public:
     enum Kind {
         Configuration = 1,
-        Control = 2
+        Control = 2,
+        Debug = 4,
+        Expert = 8
     };
 
     // The widget of the kind, connected to the device and told its current

@@ -6,6 +6,8 @@
 StateLed_v2::StateLed_v2(QWidget *parent)
     : QWidget(parent)
 {
+    // A lamp keeps its size; layouts must not squash it into a line.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
 void StateLed_v2::setOn(bool on)

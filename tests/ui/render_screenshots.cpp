@@ -1,14 +1,17 @@
 // Renders the control and the configuration widget offscreen, connected and
-// not connected, in a light and a dark palette, for docs/screenshots.
+// not connected, in a light and a dark palette, and three pages of the expert
+// widget, for docs/screenshots.
 //
 //     QT_QPA_PLATFORM=offscreen dravik-ui-screenshots docs/screenshots
 
 #include "DravikConfigurationWidget_v2.h"
 #include "DravikControlWidget_v2.h"
+#include "DravikExpertWidget_v2.h"
 #include "WidgetFixture.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QListWidget>
 #include <QPalette>
 #include <QStyleFactory>
 #include <QtEndian>
@@ -105,6 +108,37 @@ void fill(const WidgetFixture &f)
     f.confirm(1124, 3);
 }
 
+// What a detector in expert mode would have confirmed for the expert pages.
+void fillExpert(const WidgetFixture &f)
+{
+    f.confirm(2010, true);
+    f.confirm(1011, 0x30); // muxer configured and measuring
+    f.confirm(1012, 0x11);
+    f.confirm(1013, 0x72);
+    f.confirm(1014, 0x33);
+    f.confirm(1015, 0x04);
+    f.confirm(1077, QVariantList{0.0f, 20.0f});
+    f.confirm(1078, 20.0f);
+    f.confirm(1071, QVariantList{-16.0f, -10.0f, -4.0f, 2.0f});
+    f.confirm(1072, -16.0f);
+    f.confirm(1074, QVariantList{0.0f, 6.0f, 12.0f, 20.0f});
+    f.confirm(1075, 12.0f);
+    f.confirm(1080, QVariantList{0.0f, 10.0f, 20.0f, 30.0f, 40.0f});
+    f.confirm(1081, 30.0f);
+    f.confirm(1087, 1.0f);
+    f.confirm(2004, true);
+    f.confirm(1019, 1);
+    f.confirm(1017, qulonglong(20000000));
+    f.confirm(1018, qulonglong(100000000));
+    f.confirm(1020, qlonglong(-500000));
+    f.confirm(1021, qulonglong(2000000000));
+    f.confirm(1053, QVariantList{20000.0f, 500000.0f});
+    f.confirm(1054, QVariantList{20000.0f, 25000000.0f});
+    f.confirm(1055, QVariantList{20000.0f, 500000.0f});
+    f.confirm(1056, QVariantList{1000.0f, 500000.0f});
+    f.confirm(1057, QVariantList{100000.0f, 400000.0f});
+}
+
 bool save(QWidget *widget, const QSize &size, const QString &path)
 {
     widget->resize(size);
@@ -156,6 +190,17 @@ int main(int argc, char **argv)
             ok &= save(&configuration, configuration.sizeHint().expandedTo(QSize(860, 0)),
                        dir + "/configuration-" + suffix);
         }
+    }
+
+    QApplication::setPalette(lightPalette());
+    WidgetFixture fixture;
+    fillExpert(fixture);
+    DravikExpertWidget_v2 expert(fixture.user, fixture.device);
+    auto *pages = expert.findChild<QListWidget *>(QStringLiteral("listWidget"));
+    for (const auto &page : {qMakePair(1, QStringLiteral("gain")), qMakePair(5, QStringLiteral("timings")),
+                             qMakePair(8, QStringLiteral("filter"))}) {
+        pages->setCurrentRow(page.first);
+        ok &= save(&expert, QSize(640, 560), dir + "/expert-" + page.second + ".png");
     }
     return ok ? 0 : 1;
 }

@@ -405,8 +405,7 @@ void tst_ControlWidget::factory()
 {
     Dravik_v2 device;
     QVERIFY(device.initialize());
-    QCOMPARE(DravikWidgetFactory_v2::create(4, &device), static_cast<QWidget *>(nullptr));
-    QCOMPARE(DravikWidgetFactory_v2::create(8, &device), static_cast<QWidget *>(nullptr));
+    QCOMPARE(DravikWidgetFactory_v2::create(3, &device), static_cast<QWidget *>(nullptr));
 
     std::unique_ptr<QWidget> created(DravikWidgetFactory_v2::create(2, &device));
     auto *widget = qobject_cast<DravikControlWidget_v2 *>(created.get());

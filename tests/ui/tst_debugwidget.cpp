@@ -1,0 +1,330 @@
+#include "DravikDebugWidget_v2.h"
+#include "DravikSimulator.h"
+#include "DravikWidgetFactory_v2.h"
+#include "Dravik_v2.h"
+#include "LogCapture.h"
+#include "PushButton.h"
+#include "WidgetFixture.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QtEndian>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+enum Id {
+    Trigger0Level = 1044,
+    GainTestVoltageLevels = 1077,
+    SettingsConnection = 1171,
+    SettingsAliveTimeout = 1172,
+    SettingsLogFile = 1177
+};
+const QString kTag = QStringLiteral("[DRAVIK.DebugDialog]: ");
+
+QTreeWidgetItem *itemOf(QTreeWidget *tree, int id)
+{
+    const auto found = tree->findItems(QString::number(id), Qt::MatchExactly | Qt::MatchRecursive, 0);
+    return found.size() == 1 ? found.first() : nullptr;
+}
+} // namespace
+
+class tst_DebugWidget : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Never opened: it only describes the parameters.
+    Dravik_v2 m_descriptions;
+    std::unique_ptr<WidgetFixture> m_fixture;
+    std::unique_ptr<DravikDebugWidget_v2> m_widget;
+
+    template<typename T>
+    T *child(const char *name) const
+    {
+        T *found = m_widget->findChild<T *>(QLatin1String(name));
+        return found ? found : (qFatal("no child %s", name), nullptr);
+    }
+    QTreeWidget *tree() const { return child<QTreeWidget>("treeParameters"); }
+    QString valueShown(int id) const { return itemOf(tree(), id)->text(2); }
+    QColor colourShown(int id) const { return itemOf(tree(), id)->background(2).color(); }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_descriptions.initialize()); }
+    void init()
+    {
+        m_widget.reset();
+        m_fixture.reset(new WidgetFixture);
+        m_widget.reset(new DravikDebugWidget_v2(&m_descriptions, m_fixture->user, m_fixture->device));
+    }
+
+    void treeFollowsTheDescriptions()
+    {
+        QCOMPARE(tree()->topLevelItem(0)->text(1), QStringLiteral("General"));
+        QList<int> ids;
+        ParameterInfo info;
+        for (int i = 1; i < tree()->topLevelItemCount(); ++i) {
+            QTreeWidgetItem *group = tree()->topLevelItem(i);
+            QVERIFY(m_descriptions.parameterInfo(group->text(0).toInt(), info));
+            QCOMPARE(info.kind, 1001);
+            QCOMPARE(group->text(1), info.name);
+            ids << info.id;
+            for (int c = 0; c < group->childCount(); ++c) {
+                QVERIFY(m_descriptions.parameterInfo(group->child(c)->text(0).toInt(), info));
+                QVERIFY(info.kind != 1001);
+                ids << info.id;
+            }
+        }
+        QVERIFY(std::is_sorted(ids.begin(), ids.end(), std::less_equal<int>()));
+        // Every parameter of either container has its row, besides the group headers.
+        const int groups = tree()->topLevelItemCount() - 1;
+        QVERIFY(groups > 20);
+        QCOMPARE(ids.size() - groups, m_fixture->user->ids().size() + m_fixture->device->ids().size());
+        QCOMPARE(itemOf(tree(), Trigger0Level)->parent()->text(1), QStringLiteral("Trigger 0"));
+
+        m_fixture->confirm(GainTestVoltageLevels, QVariantList{-30.0f, 1.5f});
+        QCOMPARE(valueShown(GainTestVoltageLevels), QStringLiteral("-30, 1.5"));
+        QCOMPARE(colourShown(GainTestVoltageLevels), QColor(Qt::white));
+    }
+
+    void editing_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QVariant>("current");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QVariant>("written"); // invalid: nothing is written
+        QTest::addColumn<QString>("logged");
+        const QVariant twoFloats = QVariantList{-30.0f, -20.0f};
+        QTest::newRow("list") << int(GainTestVoltageLevels) << twoFloats << "1.5,2"
+                              << QVariant(QVariantList{1.5f, 2.0f}) << "";
+        QTest::newRow("list too short") << int(GainTestVoltageLevels) << twoFloats << "1.5" << QVariant()
+                                        << "invalid list length (old 2 new 1 )";
+        QTest::newRow("list with a word") << int(GainTestVoltageLevels) << twoFloats << "1.5,x" << QVariant()
+                                          << "unable to convert datatype";
+        QTest::newRow("empty list") << int(GainTestVoltageLevels) << QVariant(QVariantList{}) << "1" << QVariant()
+                                    << "invalid list length 0";
+        QTest::newRow("integer") << int(SettingsAliveTimeout) << QVariant(5000) << "3000" << QVariant(3000) << "";
+        QTest::newRow("integer to word") << int(SettingsAliveTimeout) << QVariant(5000) << "abc" << QVariant()
+                                         << "unable to convert datatype";
+        QTest::newRow("double") << int(Trigger0Level) << QVariant(0.1) << " 0.25" << QVariant(0.25) << "";
+    }
+    void editing()
+    {
+        QFETCH(int, id);
+        QFETCH(QVariant, current);
+        QFETCH(QString, typed);
+        QFETCH(QVariant, written);
+        QFETCH(QString, logged);
+        m_fixture->confirm(id, current);
+        const QString shownBefore = valueShown(id);
+        QSignalSpy requests(m_fixture->containerOf(id), qOverload<int, int>(&ParameterHandler::parameterStatusChanged));
+        LogCapture log;
+        itemOf(tree(), id)->setText(2, typed); // what the editor commits
+
+        // Qt's debug stream quotes the texts.
+        const QString changed = QStringLiteral("changed item 2 \"%1\" \"%2\" \"%3\"")
+                                    .arg(id)
+                                    .arg(itemOf(tree(), id)->text(1), typed);
+        QVERIFY2(log.contains(QtDebugMsg, kTag + changed), qPrintable(log.texts(QtDebugMsg).join('\n')));
+        const QtMsgType type = logged.startsWith("unable") ? QtWarningMsg : QtDebugMsg;
+        QVERIFY2(logged.isEmpty() || log.contains(type, kTag + logged), qPrintable(log.texts(type).join('\n')));
+        if (!written.isValid()) {
+            QCOMPARE(requests.count(), 0);
+            QCOMPARE(valueShown(id), shownBefore); // the row shows what the container holds again
+            return;
+        }
+        // QVariant's == converts: compare the types (of a list's elements) too.
+        const auto typeOf = [](const QVariant &v) { return v.toList().value(0, v).userType(); };
+        QCOMPARE(requests.count(), 1);
+        QCOMPARE(m_fixture->requested(id), written);
+        QCOMPARE(typeOf(m_fixture->requested(id)), typeOf(written));
+    }
+
+    void pendingShowsRequestedValue_data()
+    {
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("confirmed") << true;
+        QTest::newRow("failed") << false;
+    }
+    void pendingShowsRequestedValue()
+    {
+        QFETCH(bool, accepted);
+        m_fixture->confirm(Trigger0Level, 0.1);
+        m_fixture->containerOf(Trigger0Level)->setValue(Trigger0Level, 0.25);
+        QCOMPARE(valueShown(Trigger0Level), QStringLiteral("0.25"));
+        QCOMPARE(colourShown(Trigger0Level), QColor(Qt::yellow));
+        if (accepted)
+            m_fixture->confirmPending(Trigger0Level);
+        else
+            m_fixture->fail(Trigger0Level);
+        QCOMPARE(valueShown(Trigger0Level), accepted ? QStringLiteral("0.25") : QStringLiteral("0.1"));
+        QCOMPARE(colourShown(Trigger0Level), accepted ? QColor(Qt::white) : QColor(Qt::red));
+    }
+
+    void inspectEvents_data()
+    {
+        QTest::addColumn<int>("event");
+        QTest::addColumn<QVariantHash>("data");
+        QTest::addColumn<QString>("line"); // empty: nothing is logged
+        QTest::addColumn<QString>("socketState");
+        const QVariantHash text{{"text", "signal opened"}};
+        QTest::newRow("debug") << 0 << text << "signal opened" << "undefined";
+        QTest::newRow("warning") << 1 << text << "Warning: signal opened" << "undefined";
+        QTest::newRow("open state") << 2 << QVariantHash{{"text", "connecting"}} << "connection state (connecting)"
+                                    << "undefined";
+        QTest::newRow("socket state") << 3 << QVariantHash{{"int", 3}} << "socket state (ConnectedState)"
+                                      << "ConnectedState";
+        QTest::newRow("closing") << 3 << QVariantHash{{"int", 6}} << "socket state (ClosingState)" << "ClosingState";
+        QTest::newRow("unknown") << 4 << text << "" << "undefined";
+    }
+    void inspectEvents()
+    {
+        QFETCH(int, event);
+        QFETCH(QVariantHash, data);
+        QFETCH(QString, line);
+        QFETCH(QString, socketState);
+        m_widget->onInspectEvent(event, data);
+        const QString log = child<QPlainTextEdit>("textLog")->toPlainText();
+        if (line.isEmpty()) {
+            QCOMPARE(log, QString());
+        } else {
+            const QRegularExpression stamped("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]: "
+                                             + QRegularExpression::escape(line) + '$');
+            QVERIFY2(stamped.match(log).hasMatch(), qPrintable(log));
+        }
+        QCOMPARE(child<QLabel>("lblSocketState")->text(), socketState);
+    }
+
+    void connectButtonFollowsTheConnection()
+    {
+        auto *open = child<PushButton>("btnOpen");
+        auto *actions = child<QWidget>("widgetConnectedActions");
+        QSignalSpy connecting(m_widget.get(), &DravikBaseWidget_v2::connectDevice);
+        QSignalSpy disconnecting(m_widget.get(), &DravikBaseWidget_v2::disconnectDevice);
+        QCOMPARE(child<QLabel>("lblConnectionState")->text(), QStringLiteral("not connected"));
+        QVERIFY(!actions->isEnabled());
+        open->setShortcut(QKeySequence(QStringLiteral("Ctrl+K")));
+
+        QTest::mouseClick(open, Qt::LeftButton);
+        QCOMPARE(connecting.count(), 1);
+        QVERIFY(!open->isEnabled());
+        m_widget->onDeviceConnected();
+        QCOMPARE(open->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(open->shortcut(), QKeySequence(QStringLiteral("Ctrl+K")));
+        QVERIFY(open->toolTip().contains(QStringLiteral("Disconnect")));
+        QVERIFY(open->isEnabled() && actions->isEnabled() && child<QWidget>("btnRefreshParameters")->isEnabled());
+        QCOMPARE(child<QLabel>("lblConnectionState")->text(), QStringLiteral("Connected"));
+
+        QTest::mouseClick(open, Qt::LeftButton);
+        QCOMPARE(connecting.count() + disconnecting.count(), 2);
+        m_widget->onDeviceDisconnected(-1003);
+        QCOMPARE(open->text(), QStringLiteral("Connect"));
+        QVERIFY(open->isEnabled() && !actions->isEnabled() && !child<QWidget>("btnRefreshParameters")->isEnabled());
+        QCOMPARE(child<QLabel>("lblConnectionState")->text(), QStringLiteral("Not connected"));
+    }
+
+    void actionAndLogButtons()
+    {
+        m_widget->onDeviceConnected();
+        QSignalSpy requests(&m_descriptions, &Dravik_v2::requestParameter);
+        QTest::mouseClick(child<PushButton>("btnRefreshParameters"), Qt::LeftButton);
+        QCOMPARE(requests.count(), 1);
+        const auto ids = requests.first().first().value<QList<int>>();
+        QVERIFY(ids.contains(1010) && !ids.contains(1002)); // identification left out
+
+        QSignalSpy readLog(m_widget.get(), &DravikDebugWidget_v2::readLogFile);
+        QTest::mouseClick(child<PushButton>("btnReadLog"), Qt::LeftButton);
+        QCOMPARE(readLog.count(), 1);
+
+        m_widget->onInspectEvent(0, {{"text", "one"}});
+        m_widget->onInspectEvent(1, {{"text", "two"}});
+        auto *log = child<QPlainTextEdit>("textLog");
+        QCOMPARE(log->document()->lineCount(), 2);
+        QTest::mouseClick(child<PushButton>("btnCopyLog"), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), log->toPlainText());
+        QTest::mouseClick(child<PushButton>("btnClearLog"), Qt::LeftButton);
+        QCOMPARE(log->toPlainText(), QString());
+    }
+
+    // The widget as the device builds it, against the simulator on loopback.
+    void againstTheSimulator()
+    {
+        DravikSimulator sim;
+        QVERIFY2(sim.listen(), qPrintable(sim.errorString()));
+        Dravik_v2 device;
+        device.setWidgetFactory(&DravikWidgetFactory_v2::create);
+        QVERIFY(device.initialize());
+        // The simulator on this machine, never the factory address.
+        QCOMPARE(device.setValue(SettingsConnection, QStringLiteral("127.0.0.1:%1").arg(sim.serverPort())), 0);
+        QWidget host;
+        host.resize(720, 640);
+        device.createWidget(4, new QVBoxLayout(&host));
+        auto *widget = host.findChild<DravikDebugWidget_v2 *>();
+        QVERIFY(widget);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        auto *tree = widget->findChild<QTreeWidget *>("treeParameters");
+
+        QSignalSpy opened(&device, &AbstractDevice::opened);
+        QTest::mouseClick(widget->findChild<PushButton *>("btnOpen"), Qt::LeftButton);
+        QVERIFY(opened.wait(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(device.deviceContainer()->pendingIds().isEmpty(), 10000);
+        QCOMPARE(widget->findChild<QLabel *>("lblSocketState")->text(), QStringLiteral("ConnectedState"));
+        QCOMPARE(itemOf(tree, 1002)->text(2), QString::number(SimIdentity().serial));
+        QCOMPARE(float(device.value(Trigger0Level).toDouble()), 0.1f); // the simulator's default
+        QCOMPARE(itemOf(tree, Trigger0Level)->text(2), device.value(Trigger0Level).toString());
+
+        // A double click on the row edits its value, whichever column was hit.
+        QTreeWidgetItem *level = itemOf(tree, Trigger0Level);
+        tree->scrollToItem(level);
+        const QPoint onName(tree->header()->sectionViewportPosition(1) + 4, tree->visualItemRect(level).center().y());
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onName); // Qt's double click comes without a press
+        QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, onName);
+        auto *editor = tree->viewport()->findChild<QLineEdit *>();
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(editor, QStringLiteral("0.375"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(device.value(Trigger0Level).toDouble(), 0.375, 10000);
+        QCOMPARE(qFromLittleEndian<float>(sim.parameter(0x0F44, 0).constData() + 8), 0.375f);
+        QCOMPARE(level->text(2), QStringLiteral("0.375"));
+        QCOMPARE(level->background(2).color(), QColor(Qt::white));
+
+        // For docs/screenshots: DRAVIK_SCREENSHOTS=<dir> tst_debugwidget againstTheSimulator
+        tree->scrollToTop();
+        if (qEnvironmentVariableIsSet("DRAVIK_SCREENSHOTS"))
+            QVERIFY(host.grab().save(qEnvironmentVariable("DRAVIK_SCREENSHOTS") + "/debug.png"));
+
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("dravik.log"));
+        // Not read from anywhere yet: the tree takes the registered type.
+        itemOf(tree, SettingsLogFile)->setText(2, file);
+        QTRY_COMPARE(device.value(SettingsLogFile).toString(), file);
+        QSignalSpy read(&device, &Dravik_v2::logFileRead);
+        QTest::mouseClick(widget->findChild<PushButton *>("btnReadLog"), Qt::LeftButton);
+        QVERIFY(read.wait(10000));
+        QFile written(file);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray content = written.readAll();
+        QVERIFY(content.contains("connection from 127.0.0.1"));
+        QCOMPARE(content, sim.deviceLog());
+        QCOMPARE(read.first(), (QVariantList{true, file, qint64(content.size())}));
+
+        QSignalSpy closed(&device, &AbstractDevice::closed);
+        QTest::mouseClick(widget->findChild<PushButton *>("btnOpen"), Qt::LeftButton);
+        QVERIFY(closed.wait(10000));
+        QCOMPARE(widget->findChild<PushButton *>("btnOpen")->text(), QStringLiteral("Connect"));
+    }
+};
+
+QTEST_MAIN(tst_DebugWidget)
+#include "tst_debugwidget.moc"
