@@ -26,7 +26,7 @@ private:
                 QStringLiteral("--address"), address, QStringLiteral("--screenshot"), screenshot};
     }
 
-    // Both widgets side by side: wider than tall, and far from a blank stub.
+    // A window of the four tabs: far from a blank stub.
     static void checkImage(const QString &path)
     {
         QVERIFY2(QFileInfo(path).size() > 0, qPrintable(path));
@@ -42,19 +42,22 @@ private Q_SLOTS:
     void screenshotConnected_data()
     {
         QTest::addColumn<bool>("dark");
-        QTest::newRow("light") << false;
-        QTest::newRow("dark") << true;
+        QTest::addColumn<QString>("tab");
+        QTest::newRow("light, control") << false << "control";
+        QTest::newRow("dark, expert") << true << "expert";
+        QTest::newRow("light, debug") << false << "debug";
     }
 
     void screenshotConnected()
     {
         QFETCH(bool, dark);
+        QFETCH(QString, tab);
         SimProcess sim(QStringLiteral(DRAVIK_SIM_PATH));
         QVERIFY2(sim.start({}), qPrintable(sim.errorString()));
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString out = dir.filePath(QStringLiteral("panel.png"));
-        QStringList args = gui(sim.address(), out);
+        QStringList args = gui(sim.address(), out) << QStringLiteral("--tab") << tab;
         if (dark)
             args << QStringLiteral("--dark");
         const HostProcess::Result result = host(args);
@@ -91,6 +94,9 @@ private Q_SLOTS:
         QTest::newRow("unknown option") << QStringList{QStringLiteral("--address"), QStringLiteral("127.0.0.1:1"),
                                                        QStringLiteral("--screenshot"), QStringLiteral("OUT"),
                                                        QStringLiteral("--frobnicate")};
+        QTest::newRow("unknown tab") << QStringList{QStringLiteral("--address"), QStringLiteral("127.0.0.1:1"),
+                                                    QStringLiteral("--screenshot"), QStringLiteral("OUT"),
+                                                    QStringLiteral("--tab"), QStringLiteral("plots")};
         QTest::newRow("stray argument") << QStringList{QStringLiteral("--address"), QStringLiteral("127.0.0.1:1"),
                                                        QStringLiteral("--screenshot"), QStringLiteral("OUT"),
                                                        QStringLiteral("extra")};
@@ -115,6 +121,7 @@ private Q_SLOTS:
         QCOMPARE(result.exitCode, 0);
         QVERIFY(result.out.contains(QLatin1String("--screenshot FILE")));
         QVERIFY(result.out.contains(QLatin1String("--dark")));
+        QVERIFY(result.out.contains(QLatin1String("--tab NAME")));
     }
 };
 

@@ -15,17 +15,17 @@
 #include <QCommandLineParser>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPalette>
 #include <QPixmap>
 #include <QStyleFactory>
+#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <unistd.h>
 
@@ -68,18 +68,44 @@ QPalette darkPalette()
     return palette;
 }
 
-// A group box holding the device's widget of one kind, or a note that the
-// device has none.
-QGroupBox *widgetBox(DeviceInterface *device, int kind, const QString &title)
+// The device's widgets, one tab each, in this order. The debug widget is not
+// advertised by hasWidget() but is created on request all the same.
+struct WidgetTab
 {
-    auto *box = new QGroupBox(title);
-    auto *layout = new QVBoxLayout(box);
-    if (device->hasWidget(kind))
-        device->createWidget(kind, layout);
+    int kind;
+    const char *name;
+    const char *title;
+    bool fills; // takes the whole page rather than its natural height
+};
+const WidgetTab kTabs[] = {
+    {2, "control", "Control", false},
+    {1, "configuration", "Configuration", false},
+    {8, "expert", "Expert", true},
+    {4, "debug", "Debug", true},
+};
+
+// A page holding the device's widget of one kind, or a note that the device
+// has none.
+QWidget *widgetPage(DeviceInterface *device, const WidgetTab &tab)
+{
+    auto *page = new QWidget;
+    auto *layout = new QVBoxLayout(page);
+    device->createWidget(tab.kind, layout);
     if (layout->count() == 0)
-        layout->addWidget(new QLabel(QStringLiteral("The device has no %1 widget.").arg(title.toLower())));
-    layout->addStretch(1);
-    return box;
+        layout->addWidget(new QLabel(QStringLiteral("The device has no %1 widget.").arg(tab.name)));
+    if (!tab.fills)
+        layout->addStretch(1);
+    return page;
+}
+
+// The index of the tab called name, or -1.
+int tabIndex(const QString &name)
+{
+    for (int i = 0; i < int(std::size(kTabs)); ++i) {
+        if (name == QLatin1String(kTabs[i].name))
+            return i;
+    }
+    return -1;
 }
 } // namespace
 
@@ -100,6 +126,7 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
     QCommandLineParser &parser = commandLine.parser();
     parser.addOption(QCommandLineOption(QStringLiteral("screenshot"), QString(), QStringLiteral("file")));
     parser.addOption(QCommandLineOption(QStringLiteral("dark")));
+    parser.addOption(QCommandLineOption(QStringLiteral("tab"), QString(), QStringLiteral("name")));
     int exitCode = ExitOk;
     if (!commandLine.parse(args, QString(), kDefaultTimeoutSeconds, &exitCode))
         return exitCode;
@@ -119,6 +146,10 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
         if (!QFileInfo(QFileInfo(screenshotPath).absolutePath()).isDir())
             return usageError(QStringLiteral("the folder of %1 does not exist").arg(given));
     }
+    const int firstTab = parser.isSet(QStringLiteral("tab")) ? tabIndex(parser.value(QStringLiteral("tab"))) : 0;
+    if (firstTab < 0)
+        return usageError(QStringLiteral("--tab takes control, configuration, expert or debug, not \"%1\"")
+                              .arg(parser.value(QStringLiteral("tab"))));
     auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
     if (!app) {
         err << "dravik-host gui: needs a QApplication\n";
@@ -148,11 +179,13 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
     // The widgets belong to the window, which must go before the device.
     auto window = std::make_unique<QWidget>();
     window->setWindowTitle(QStringLiteral("Dravik \u2014 %1").arg(options.address.toString()));
-    auto *columns = new QHBoxLayout(window.get());
-    columns->setContentsMargins(12, 12, 12, 12);
-    columns->setSpacing(12);
-    columns->addWidget(widgetBox(device, 2, QStringLiteral("Control")), 0, Qt::AlignTop);
-    columns->addWidget(widgetBox(device, 1, QStringLiteral("Configuration")), 0, Qt::AlignTop);
+    auto *layout = new QVBoxLayout(window.get());
+    layout->setContentsMargins(12, 12, 12, 12);
+    auto *tabs = new QTabWidget(window.get());
+    for (const WidgetTab &tab : kTabs)
+        tabs->addTab(widgetPage(device, tab), QString::fromLatin1(tab.title));
+    tabs->setCurrentIndex(firstTab);
+    layout->addWidget(tabs);
     if (!screenshotPath.isEmpty())
         window->setAttribute(Qt::WA_DontShowOnScreen);
     window->show();
@@ -200,10 +233,13 @@ QString GuiCommand::usage()
     QString text = QStringLiteral(
         "usage: dravik-host gui --address HOST:PORT [OPTIONS]\n"
         "\n"
-        "Opens a window with the device's control and configuration widgets for\n"
-        "the detector at HOST:PORT and runs until the window is closed. If the\n"
-        "device cannot connect, the window shows it disconnected.\n"
+        "Opens a window with the device's widgets for the detector at HOST:PORT,\n"
+        "one tab each (control, configuration, expert, debug), and runs until the\n"
+        "window is closed. If the device cannot connect, the window shows it\n"
+        "disconnected.\n"
         "\n"
+        "  --tab NAME                the tab shown first: control (default),\n"
+        "                            configuration, expert or debug\n"
         "  --screenshot FILE         render the window offscreen once the device has\n"
         "                            opened (or the connection timed out), save it\n"
         "                            as PNG to FILE and exit; needs no display\n"
@@ -228,6 +264,6 @@ QString GuiCommand::usage()
         "Example, against the simulator:\n"
         "  $ dravik-sim --listen 127.0.0.1:0 &\n"
         "  listening 127.0.0.1:41835\n"
-        "  $ dravik-host gui --address 127.0.0.1:41835 --screenshot panel.png\n");
+        "  $ dravik-host gui --address 127.0.0.1:41835 --tab expert --screenshot expert.png\n");
     return text;
 }
