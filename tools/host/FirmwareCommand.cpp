@@ -25,11 +25,6 @@ const double kDefaultTimeoutSeconds = 30.0;
 // The detector keeps files up to 64 MiB; a larger image cannot be right.
 const qint64 kMaxImageBytes = 64 * 1024 * 1024;
 
-bool hasSignal(const QObject *object, const char *signature)
-{
-    return object->metaObject()->indexOfSignal(QMetaObject::normalizedSignature(signature).constData()) >= 0;
-}
-
 } // namespace
 
 FirmwareCommand::FirmwareCommand(ProgressPrinter *printer, int timeoutMs)
@@ -170,16 +165,12 @@ int FirmwareCommand::run(const QStringList &args, QTextStream &out, QTextStream 
     };
 
     PluginDevice pluginDevice(options.pluginPath);
-    int code = pluginDevice.create();
+    int code = pluginDevice.prepare({}, options.address.toString(),
+                                    {"firmwareUpdate(QByteArray,quint8)", "firmwareUpdateState(int,double,QString)"},
+                                    QStringLiteral("has no firmware update"));
     if (code != ExitOk)
         return finish(code, pluginDevice.errorString());
     QObject *device = pluginDevice.object();
-    if (!hasSignal(device, "firmwareUpdate(QByteArray,quint8)")
-        || !hasSignal(device, "firmwareUpdateState(int,double,QString)"))
-        return finish(ExitPluginFailed, QStringLiteral("the plug-in's device has no firmware update"));
-    code = pluginDevice.configure({}, options.address.toString());
-    if (code != ExitOk)
-        return finish(code, pluginDevice.errorString());
 
     DeviceLink link(device, timeoutMs);
     if (!link.attach(&error))

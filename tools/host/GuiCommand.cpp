@@ -168,10 +168,7 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
     };
 
     PluginDevice pluginDevice(options.pluginPath);
-    int code = pluginDevice.create();
-    if (code != ExitOk)
-        return fail(code, pluginDevice.errorString());
-    code = pluginDevice.configure({}, options.address.toString());
+    int code = pluginDevice.prepare({}, options.address.toString());
     if (code != ExitOk)
         return fail(code, pluginDevice.errorString());
     DeviceInterface *device = pluginDevice.device();

@@ -94,16 +94,12 @@ int LogCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
     };
 
     PluginDevice pluginDevice(options.pluginPath);
-    int code = pluginDevice.create();
+    int code = pluginDevice.prepare({{QStringLiteral("PdLogFile"), outPath}}, options.address.toString(),
+                                    {"logFileRead(bool,QString,qint64)", "onReadLogFile()"},
+                                    QStringLiteral("cannot read the detector's log"));
     if (code != ExitOk)
         return finish(code, pluginDevice.errorString());
     QObject *device = pluginDevice.object();
-    if (device->metaObject()->indexOfSignal("logFileRead(bool,QString,qint64)") < 0
-        || device->metaObject()->indexOfMethod("onReadLogFile()") < 0)
-        return finish(ExitPluginFailed, QStringLiteral("the plug-in's device cannot read the detector's log"));
-    code = pluginDevice.configure({{QStringLiteral("PdLogFile"), outPath}}, options.address.toString());
-    if (code != ExitOk)
-        return finish(code, pluginDevice.errorString());
 
     DeviceLink link(device, timeoutMs);
     if (!link.attach(&error))

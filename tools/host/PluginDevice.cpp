@@ -4,6 +4,8 @@
 #include "DevicePluginInterface.h"
 #include "ExitCode.h"
 
+#include <QMetaObject>
+
 namespace {
 const int kSettingsConnection = 1171;
 }
@@ -40,6 +42,21 @@ int PluginDevice::create()
         return ExitPluginFailed;
     }
     return ExitOk;
+}
+
+int PluginDevice::prepare(const QVariantHash &settings, const QString &address, const QList<QByteArray> &required,
+                          const QString &lacking)
+{
+    const int code = create();
+    if (code != ExitOk)
+        return code;
+    for (const QByteArray &signature : required) {
+        if (m_object->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(signature.constData())) < 0) {
+            m_error = QStringLiteral("the plug-in's device ") + lacking;
+            return ExitPluginFailed;
+        }
+    }
+    return configure(settings, address);
 }
 
 int PluginDevice::configure(QVariantHash settings, const QString &address)

@@ -2,6 +2,8 @@
 
 #include "PluginLoader.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QVariantHash>
 
@@ -32,6 +34,12 @@ public:
     // Applies settings with "NetworkAddress" set to address and checks that
     // the device took it. ExitConnectFailed if it did not, ExitOk otherwise.
     int configure(QVariantHash settings, const QString &address);
+    // create(), then a check that the device has every method of required
+    // (signals or slots, e.g. "logFileRead(bool,QString,qint64)"), then
+    // configure(). A missing method gives ExitPluginFailed with
+    // "the plug-in's device " followed by lacking as the error.
+    int prepare(const QVariantHash &settings, const QString &address, const QList<QByteArray> &required = {},
+                const QString &lacking = QString());
 
     QString errorString() const { return m_error; }
     const PluginLoader &loader() const { return m_loader; }
