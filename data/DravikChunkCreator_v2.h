@@ -8,10 +8,19 @@
 #include <QList>
 #include <QMap>
 #include <QReadWriteLock>
+#include <QVector>
 
 // Collects one logical channel's blocks of a transfer (slices, ordered by
 // the detector's packet time), joins them into one chunk when the transfer
 // ends, and hands each chunk out once against a token.
+//
+// Slices nearly always arrive in rising packet time. Those are joined as they
+// come, so that the end of a transfer hands out bytes already joined instead
+// of copying tens of megabytes while the next transfer waits for it, and each
+// block is released as soon as it is copied. A slice that arrives out of order
+// or repeats a time sends the joined ones back into the ordered map, which
+// then takes every slice until it is empty again; the chunks are the same
+// either way.
 //
 // Chunks the host never takes must not pile up: at most maxOutstanding
 // chunks wait per channel; beyond that the oldest is dropped with a warning
@@ -43,11 +52,20 @@ public:
 
 private:
     int drawToken() const;
+    // Both with the lock held.
+    void spillRun();
+    int sliceCount() const { return m_slices.size() + m_runStamps.size(); }
 
     mutable QReadWriteLock m_lock;
     QHash<int, ChannelData> m_tokens;
     QList<int> m_tokenOrder; // oldest first, for dropping
+    // The slices are either all in the run (rising times, joined) or all in
+    // the map; never in both.
     QMap<quint64, QByteArray> m_slices;
+    QByteArray m_run;
+    QVector<quint64> m_runStamps;
+    QVector<int> m_runEnds; // where each joined slice ends in m_run
+    int m_runSizeHint = 0;  // size of the last chunk made from a run
     QByteArray m_pending;
     quint64 m_chunkTime = 0;
     const int m_channelId;

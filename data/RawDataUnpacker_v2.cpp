@@ -100,13 +100,9 @@ void RawDataUnpacker_v2::terminate(const Header &header, std::initializer_list<i
         Q_EMIT channelDataTermination(channel, header.triggerTimeStamp, header.packetTimeStamp);
 }
 
-void RawDataUnpacker_v2::compensate(QByteArray &block, qint16 gainCode)
+float RawDataUnpacker_v2::compensation(qint16 gainCode)
 {
-    const float factor = gainFactor(gainCode);
-    auto *values = reinterpret_cast<float *>(block.data());
-    const int n = block.size() / int(sizeof(float));
-    for (int i = 0; i < n; ++i)
-        values[i] *= factor;
+    return m_useGainCompensation ? gainFactor(gainCode) : 1.0f;
 }
 
 void RawDataUnpacker_v2::unpack16(const Header &header, const uchar *samples, int bytes)
@@ -116,12 +112,13 @@ void RawDataUnpacker_v2::unpack16(const Header &header, const uchar *samples, in
         terminate(header, {0});
         return;
     }
+    // Scale and gain in one pass (see unpack32); a second pass over the block
+    // for the gain cost as much again.
     QByteArray block(n * int(sizeof(float)), Qt::Uninitialized);
     auto *out = reinterpret_cast<float *>(block.data());
+    const float factor = compensation(header.gainA);
     for (int i = 0; i < n; ++i)
-        out[i] = float(qFromLittleEndian<qint16>(samples + 2 * i)) * kScale16;
-    if (m_useGainCompensation)
-        compensate(block, header.gainA);
+        out[i] = (float(qFromLittleEndian<qint16>(samples + 2 * i)) * kScale16) * factor;
     Q_EMIT channelData(0, header.triggerTimeStamp, header.packetTimeStamp, block);
 }
 
@@ -136,13 +133,11 @@ void RawDataUnpacker_v2::unpack8Pairs(const Header &header, const uchar *samples
     QByteArray second(n * int(sizeof(float)), Qt::Uninitialized);
     auto *a = reinterpret_cast<float *>(first.data());
     auto *b = reinterpret_cast<float *>(second.data());
+    const float factorA = compensation(header.gainA);
+    const float factorB = compensation(header.gainB);
     for (int i = 0; i < n; ++i) {
-        a[i] = float(qint8(samples[2 * i])) * kScale8;
-        b[i] = float(qint8(samples[2 * i + 1])) * kScale8;
-    }
-    if (m_useGainCompensation) {
-        compensate(first, header.gainA);
-        compensate(second, header.gainB);
+        a[i] = (float(qint8(samples[2 * i])) * kScale8) * factorA;
+        b[i] = (float(qint8(samples[2 * i + 1])) * kScale8) * factorB;
     }
     Q_EMIT channelData(3, header.triggerTimeStamp, header.packetTimeStamp, first);
     Q_EMIT channelData(4, header.triggerTimeStamp, header.packetTimeStamp, second);
@@ -189,7 +184,7 @@ void RawDataUnpacker_v2::unpack32(const Header &header, const int *channels, con
     // compensation off the factor is 1, which changes nothing.
     QByteArray analog(n * int(sizeof(float)), Qt::Uninitialized);
     auto *values = reinterpret_cast<float *>(analog.data());
-    const float factor = m_useGainCompensation ? gainFactor(header.gainA) : 1.0f;
+    const float factor = compensation(header.gainA);
     for (i = 0; i < n; ++i)
         values[i] = (float(qFromLittleEndian<qint32>(samples + 4 * i)) * kScale32) * factor;
     if (m_useGainCompensation && g_logGain) {

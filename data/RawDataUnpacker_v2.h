@@ -50,7 +50,11 @@ private:
     void unpack16(const Header &header, const uchar *samples, int bytes);
     void unpack8Pairs(const Header &header, const uchar *samples, int bytes);
     void unpack32(const Header &header, const int *channels, const uchar *samples, int bytes);
-    void compensate(QByteArray &block, qint16 gainCode);
+    // The gain factor of gainCode while compensation is on, else 1. Every
+    // analog conversion multiplies by it in the same pass as the scale; the
+    // scales are powers of two, so the result is bit for bit that of a
+    // separate in-place pass over the block.
+    float compensation(qint16 gainCode);
     void terminate(const Header &header, std::initializer_list<int> channels);
 
     bool m_useGainCompensation = true;

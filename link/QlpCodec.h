@@ -54,7 +54,8 @@ struct Codec;
 using TransmitHandler = int (*)(const unsigned char *frame, std::size_t length, void *user);
 
 // Called once per complete response. payload points into the codec's receive
-// buffer and is valid only during the call; it is never null, even when
+// buffer, or straight into receive()'s input when the whole frame arrived in
+// one piece, and is valid only during the call; it is never null, even when
 // length is 0.
 // A non-zero return ends the receive() call with that value.
 using ResponseHandler = int (*)(Codec *codec, std::uint8_t group, std::uint8_t command,

@@ -2,6 +2,7 @@
 #include "LogCapture.h"
 
 #include <QLoggingCategory>
+#include <QRandomGenerator>
 #include <QSemaphore>
 #include <QSet>
 #include <QThread>
@@ -137,6 +138,60 @@ private Q_SLOTS:
         QCOMPARE(data.data->toHex(), QByteArray("0304"));
         QCOMPARE(data.startTime, 300e-9);
         QCOMPARE(creator.statusText(), QString());
+    }
+
+    void matchesOrderedJoin()
+    {
+        // Against the rule itself (slices in an ordered map, everything up to
+        // the end joined in time order, the first time taken as the chunk's),
+        // over transfers that mostly rise, with now and then a repeated time,
+        // one from the past, or one beyond the end, empty slices, and two
+        // transfers of megabytes (large enough for the reserve of the second
+        // to ask for huge pages).
+        QuietDebug quiet;
+        DravikChunkCreator_v2 creator(kChannel, 1000);
+        QMap<quint64, QByteArray> model;
+        QRandomGenerator random(11);
+        quint64 now = 1000;
+        for (int transfer = 0; transfer < 400; ++transfer) {
+            const int count = int(random.bounded(6));
+            for (int i = 0; i < count; ++i) {
+                now += 1 + random.bounded(3);
+                quint64 stamp = now;
+                const int twist = int(random.bounded(16));
+                if (twist == 0)
+                    stamp = now - random.bounded(6); // repeated or from the past
+                else if (twist == 1)
+                    stamp = now + 40; // beyond this transfer's end
+                const int size = (transfer == 200 || transfer == 201) && i == 0 ? (9 << 20) + 5
+                                                                                : int(random.bounded(5)) * 3;
+                QByteArray data(size, Qt::Uninitialized);
+                for (int k = 0; k < size; ++k)
+                    data[k] = char(stamp * 31 + quint64(k) * 7 + quint64(k >> 12));
+                creator.addSlice(stamp, data);
+                model.insert(stamp, data);
+            }
+
+            const quint64 end = now;
+            QByteArray want;
+            quint64 first = 0;
+            for (auto it = model.begin(); it != model.end() && it.key() <= end; it = model.erase(it)) {
+                if (want.isEmpty() && first == 0)
+                    first = it.key();
+                want += it.value();
+            }
+            const QList<int> tokens = creator.collectChunks(end, end, false);
+            const QString at = QStringLiteral("transfer %1").arg(transfer);
+            QVERIFY2(tokens.size() == (want.isEmpty() ? 0 : 1), qPrintable(at));
+            if (!want.isEmpty()) {
+                const ChannelData chunk = creator.takeToken(tokens.first());
+                QVERIFY2(chunk.data && *chunk.data == want, qPrintable(at));
+                QVERIFY2(chunk.startTime == double(first) * 1e-9, qPrintable(at));
+            }
+            QCOMPARE(creator.statusText(),
+                     model.isEmpty() ? QString() : QStringLiteral("slices remaining %1").arg(model.size()));
+        }
+        QCOMPARE(creator.outstandingChunks(), 0);
     }
 
     void tokenIsTakenOnce()

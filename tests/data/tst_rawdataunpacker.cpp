@@ -269,6 +269,75 @@ private Q_SLOTS:
         verifyEmissions(recorder, expected, !compensation);
     }
 
+    void gainBitExact_data()
+    {
+        QTest::addColumn<int>("layout");
+        QTest::addColumn<int>("gainA");
+        QTest::addColumn<int>("gainB");
+        QTest::addColumn<bool>("compensation");
+
+        QTest::newRow("16-bit, 20 dB") << 0 << 5120 << 0 << true;
+        QTest::newRow("16-bit, -10 dB") << 0 << -2560 << 0 << true;
+        QTest::newRow("16-bit, uncompensated") << 0 << 5120 << 0 << false;
+        QTest::newRow("8-bit pairs, 20 dB and -10 dB") << 1 << 5120 << -2560 << true;
+        QTest::newRow("8-bit pairs, uncompensated") << 1 << 5120 << -2560 << false;
+    }
+
+    void gainBitExact()
+    {
+        // Scale and gain are applied in one pass; the result must be bit for
+        // bit that of the scaled block multiplied in place afterwards, each
+        // channel by its own gain. 1001 sample pairs from the whole range
+        // reach the vector loops and their tails.
+        QFETCH(int, layout);
+        QFETCH(int, gainA);
+        QFETCH(int, gainB);
+        QFETCH(bool, compensation);
+
+        const int n = 1001;
+        QByteArray datagram(RawDataUnpacker_v2::kHeaderSize + 2 * n, '\0');
+        auto *d = reinterpret_cast<uchar *>(datagram.data());
+        d[1] = uchar(layout);
+        qToLittleEndian<qint16>(qint16(gainA), d + 4);
+        qToLittleEndian<qint16>(qint16(gainB), d + 6);
+        quint32 x = 12345;
+        for (int i = 0; i < 2 * n; ++i) {
+            x = x * 1103515245u + 12345u;
+            d[RawDataUnpacker_v2::kHeaderSize + i] = uchar(x >> 16);
+        }
+        const uchar *samples = d + RawDataUnpacker_v2::kHeaderSize;
+
+        RawDataUnpacker_v2 reference;
+        const auto expect = [&](int stride, int offset, float scale, qint16 gain) {
+            const float factor = reference.gainFactor(gain);
+            QByteArray block(4 * n, Qt::Uninitialized);
+            for (int i = 0; i < n; ++i) {
+                const float raw = stride == 2 ? float(qFromLittleEndian<qint16>(samples + 2 * i))
+                                              : float(qint8(samples[2 * i + offset]));
+                float value = raw * scale;
+                if (compensation)
+                    value *= factor;
+                qToLittleEndian<float>(value, block.data() + 4 * i);
+            }
+            return block;
+        };
+
+        RawDataUnpacker_v2 unpacker;
+        unpacker.onSetGainCompensation(compensation);
+        QList<QByteArray> blocks;
+        QObject context;
+        QObject::connect(&unpacker, &RawDataUnpacker_v2::channelData, &context,
+                         [&](int, quint64, quint64, const QByteArray &block) { blocks.append(block); });
+        unpacker.onUnpackData(datagram);
+
+        const QList<QByteArray> want = layout == 0
+            ? QList<QByteArray>{expect(2, 0, 1.0f / 32768, qint16(gainA))}
+            : QList<QByteArray>{expect(1, 0, 1.0f / 128, qint16(gainA)), expect(1, 1, 1.0f / 128, qint16(gainB))};
+        QCOMPARE(blocks.size(), want.size());
+        for (int k = 0; k < want.size(); ++k)
+            QVERIFY2(blocks.at(k) == want.at(k), qPrintable(QStringLiteral("block %1 differs").arg(k)));
+    }
+
     void invalidPackets_data()
     {
         QTest::addColumn<QByteArray>("datagram");
