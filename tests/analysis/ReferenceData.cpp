@@ -5,20 +5,12 @@
 
 #include <cmath>
 
-QString ReferenceData::path(const QString &name)
+QVector<QVector<double>> ReferenceData::rows(const QString &name)
 {
-    return QStringLiteral(DRAVIK_TEST_DATA "/") + name;
-}
-
-QVector<QVector<double>> ReferenceData::rows(const QString &name, QString *error)
-{
+    QFile file(QStringLiteral(DRAVIK_TEST_DATA "/") + name);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        qFatal("cannot read %s: %s", qPrintable(file.fileName()), qPrintable(file.errorString()));
     QVector<QVector<double>> result;
-    QFile file(path(name));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
-        return result;
-    }
     QTextStream in(&file);
     while (!in.atEnd()) {
         const QString line = in.readLine().trimmed();
@@ -28,29 +20,26 @@ QVector<QVector<double>> ReferenceData::rows(const QString &name, QString *error
         for (const QString &field : line.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             bool ok = false;
             row.append(field.toDouble(&ok));
-            if (!ok) {
-                if (error)
-                    *error = QStringLiteral("%1: not a number: %2").arg(name, field);
-                return {};
-            }
+            if (!ok)
+                qFatal("%s: not a number: %s", qPrintable(name), qPrintable(field));
         }
         result.append(row);
     }
     return result;
 }
 
-QVector<double> ReferenceData::numbers(const QString &name, QString *error)
+QVector<double> ReferenceData::numbers(const QString &name)
 {
     QVector<double> all;
-    for (const QVector<double> &row : rows(name, error))
+    for (const QVector<double> &row : rows(name))
         all += row;
     return all;
 }
 
-QVector<float> ReferenceData::floats(const QString &name, QString *error)
+QVector<float> ReferenceData::floats(const QString &name)
 {
     QVector<float> result;
-    for (double v : numbers(name, error))
+    for (double v : numbers(name))
         result.append(static_cast<float>(v));
     return result;
 }

@@ -1,8 +1,8 @@
-#include "AbstractQueryObject.h"
 #include "ChunkEditing.h"
 #include "DravikWrapper_v2.h"
 #include "LogCapture.h"
 #include "StubDevice.h"
+#include "TestQuery.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -10,19 +10,6 @@
 #include <cmath>
 
 namespace {
-
-class Query : public AbstractQueryObject
-{
-public:
-    int mode = 0;
-    int measurementMode() const override { return mode; }
-    unsigned maximumShots() const override { return 0; }
-    bool query(int, QVariant &value, int, int) const override
-    {
-        value = QVariant();
-        return false;
-    }
-};
 
 constexpr double kTvRate = 100000.0;
 constexpr double kChargeRate = 200000.0;
@@ -86,7 +73,7 @@ private:
         m_wrapper = new DravikWrapper_v2(m_inner, nullptr);
         QVERIFY(m_wrapper->initialize());
         m_wrapper->applySettings(settings);
-        Query query;
+        TestQuery query;
         query.mode = measurementMode;
         m_wrapper->setEnvironment(query);
         connect(m_wrapper, &AbstractDevice::channelDataAvailable, this, [this](int channel, int token) {

@@ -1,6 +1,9 @@
+#include "LogCapture.h"
 #include "QlpCodec.h"
+#include "QlpConverter_v2.h"
 
 #include <QCryptographicHash>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
@@ -351,7 +354,44 @@ private slots:
                  result);
         QCOMPARE(h.sent.size(), transmitCalls);
     }
+
+    void converter()
+    {
+        // The Qt face of the codec: frames to send and responses as signals.
+        QlpConverter_v2 converter;
+        QSignalSpy frames(&converter, &QlpConverter_v2::frameToTransmit);
+        QSignalSpy responses(&converter, &QlpConverter_v2::receivedResponse);
+        QCOMPARE(converter.sendCommand(0x0221, hex("01020304")), 0);
+        QCOMPARE(converter.sendCommand(0x8f41, QByteArray()), 3); // response bit in the id
+        QCOMPARE(converter.sendCommand(0x0f04, QByteArray(65536, 'x')), 2);
+        QCOMPARE(frames.count(), 1);
+        QCOMPARE(frames.first().first().toByteArray(), hex("2102 0400 01020304"));
+
+        QCOMPARE(converter.receiveData(R1.left(9)), 7);
+        converter.resetReceiveState(); // the partial frame is dropped
+        QCOMPARE(converter.receiveData(R1), 0);
+        QCOMPARE(responses.count(), 1);
+        QCOMPARE(QVariantList(responses.first()),
+                 (QVariantList{QVariant::fromValue(quint16(0x0f)), QVariant::fromValue(quint16(0x4a)),
+                               QVariant::fromValue(quint16(0xabcd)), QVariant::fromValue(quint16(0x1234)),
+                               hex("aabbcc")}));
+        QCOMPARE(frames.count(), 1);
+    }
+
+    void converterWithoutCodec()
+    {
+        LogCapture log;
+        QlpConverter_v2 converter(true);
+        QSignalSpy frames(&converter, &QlpConverter_v2::frameToTransmit);
+        QSignalSpy responses(&converter, &QlpConverter_v2::receivedResponse);
+        QCOMPARE(converter.receiveData(Z), -1);
+        QCOMPARE(log.lines().size(), 0);
+        QTest::ignoreMessage(QtWarningMsg, "[DRAVIK::QlpConverter] invalid QLP handle");
+        QCOMPARE(converter.sendCommand(0x0100, QByteArray()), -1);
+        converter.resetReceiveState(); // harmless without a codec
+        QCOMPARE(frames.count() + responses.count(), 0);
+    }
 };
 
-QTEST_APPLESS_MAIN(tst_QlpCodec)
+QTEST_GUILESS_MAIN(tst_QlpCodec)
 #include "tst_qlpcodec.moc"

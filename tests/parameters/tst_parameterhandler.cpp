@@ -43,10 +43,7 @@ private:
     };
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        registerSdkMetaTypes();
-    }
+    void initTestCase() { registerSdkMetaTypes(); }
 
     void addKeepsExistingEntry()
     {

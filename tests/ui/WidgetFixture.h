@@ -3,7 +3,30 @@
 #include "ParameterCatalogue.h"
 #include "ParameterHandler.h"
 
+#include <QPair>
 #include <QSharedPointer>
+#include <QtEndian>
+
+// Parameter values a detector has confirmed, in order.
+using Confirms = QList<QPair<int, QVariant>>;
+
+// The bytes of a number as the detector sends them.
+template<typename T>
+QByteArray le(T value)
+{
+    QByteArray bytes(sizeof value, Qt::Uninitialized);
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
+// A list parameter of floats, as the containers hold it.
+inline QVariantList floats(std::initializer_list<float> values)
+{
+    QVariantList list;
+    for (float value : values)
+        list << value;
+    return list;
+}
 
 // The two real parameter containers of a detector device, filled from the
 // catalogue, with the detector's side of the synchronisation played by hand:
@@ -22,6 +45,11 @@ struct WidgetFixture
 
     ParameterHandler *containerOf(int id) const { return device->contains(id) ? device.data() : user.data(); }
     void confirm(int id, const QVariant &value) const { containerOf(id)->update(id, value, 0); }
+    void confirmAll(const Confirms &confirms) const
+    {
+        for (const auto &pair : confirms)
+            confirm(pair.first, pair.second);
+    }
     void confirmPending(int id) const { containerOf(id)->update(id, containerOf(id)->newValue(id), 0); }
     void fail(int id) const { containerOf(id)->update(id, QVariant(), -1); }
     bool pending(int id) const { return containerOf(id)->pendingIds().contains(id); }

@@ -14,129 +14,67 @@
 #include <QListWidget>
 #include <QPalette>
 #include <QStyleFactory>
-#include <QtEndian>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
-QPalette lightPalette()
+// Each role in every colour group, then the disabled texts.
+QPalette paletteOf(std::initializer_list<std::pair<QPalette::ColorRole, QRgb>> roles, QRgb disabledText)
 {
     QPalette p;
-    p.setColor(QPalette::Window, QColor(0xf4, 0xf5, 0xf7));
-    p.setColor(QPalette::WindowText, QColor(0x1f, 0x23, 0x28));
-    p.setColor(QPalette::Base, Qt::white);
-    p.setColor(QPalette::AlternateBase, QColor(0xee, 0xf0, 0xf3));
-    p.setColor(QPalette::Text, QColor(0x1f, 0x23, 0x28));
-    p.setColor(QPalette::Button, QColor(0xfb, 0xfb, 0xfc));
-    p.setColor(QPalette::ButtonText, QColor(0x1f, 0x23, 0x28));
-    p.setColor(QPalette::Highlight, QColor(0x1f, 0x6f, 0xeb));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x9a, 0xa0, 0xa6));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x9a, 0xa0, 0xa6));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x9a, 0xa0, 0xa6));
+    for (const auto &role : roles)
+        p.setColor(role.first, QColor(role.second));
+    for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, QColor(disabledText));
     return p;
+}
+
+QPalette lightPalette()
+{
+    return paletteOf({{QPalette::Window, 0xf4f5f7}, {QPalette::WindowText, 0x1f2328}, {QPalette::Base, 0xffffff},
+                      {QPalette::AlternateBase, 0xeef0f3}, {QPalette::Text, 0x1f2328}, {QPalette::Button, 0xfbfbfc},
+                      {QPalette::ButtonText, 0x1f2328}, {QPalette::Highlight, 0x1f6feb},
+                      {QPalette::HighlightedText, 0xffffff}},
+                     0x9aa0a6);
 }
 
 QPalette darkPalette()
 {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x1e, 0x21, 0x26));
-    p.setColor(QPalette::WindowText, QColor(0xe6, 0xe8, 0xeb));
-    p.setColor(QPalette::Base, QColor(0x14, 0x16, 0x1a));
-    p.setColor(QPalette::AlternateBase, QColor(0x26, 0x2a, 0x30));
-    p.setColor(QPalette::Text, QColor(0xe6, 0xe8, 0xeb));
-    p.setColor(QPalette::Button, QColor(0x2b, 0x2f, 0x36));
-    p.setColor(QPalette::ButtonText, QColor(0xe6, 0xe8, 0xeb));
-    p.setColor(QPalette::Highlight, QColor(0x3b, 0x82, 0xf6));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Light, QColor(0x3a, 0x3f, 0x47));
-    p.setColor(QPalette::Midlight, QColor(0x33, 0x37, 0x3e));
-    p.setColor(QPalette::Mid, QColor(0x24, 0x27, 0x2d));
-    p.setColor(QPalette::Dark, QColor(0x12, 0x14, 0x17));
-    p.setColor(QPalette::Shadow, Qt::black);
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x6b, 0x71, 0x78));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x6b, 0x71, 0x78));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x6b, 0x71, 0x78));
-    return p;
-}
-
-QByteArray le16(quint16 v)
-{
-    QByteArray b(2, Qt::Uninitialized);
-    qToLittleEndian(v, b.data());
-    return b;
-}
-
-QByteArray le64(quint64 v)
-{
-    QByteArray b(8, Qt::Uninitialized);
-    qToLittleEndian(v, b.data());
-    return b;
-}
-
-QByteArray leDouble(double v)
-{
-    QByteArray b(8, Qt::Uninitialized);
-    qToLittleEndian(v, b.data());
-    return b;
+    return paletteOf({{QPalette::Window, 0x1e2126}, {QPalette::WindowText, 0xe6e8eb}, {QPalette::Base, 0x14161a},
+                      {QPalette::AlternateBase, 0x262a30}, {QPalette::Text, 0xe6e8eb}, {QPalette::Button, 0x2b2f36},
+                      {QPalette::ButtonText, 0xe6e8eb}, {QPalette::Highlight, 0x3b82f6},
+                      {QPalette::HighlightedText, 0xffffff}, {QPalette::Light, 0x3a3f47}, {QPalette::Midlight, 0x33373e},
+                      {QPalette::Mid, 0x24272d}, {QPalette::Dark, 0x121417}, {QPalette::Shadow, 0x000000}},
+                     0x6b7178);
 }
 
 // What a connected detector would have confirmed.
-void fill(const WidgetFixture &f)
+const Confirms &connectedValues()
 {
-    f.confirm(2000, 1e-9);
-    f.confirm(2002, 0);
-    f.confirm(1048, 13);
-    f.confirm(2007, 0.25);
-    f.confirm(2008, 50);
-    f.confirm(1084, 0.0);
-    f.confirm(1010, 3);
-    f.confirm(1171, QStringLiteral("127.0.0.1:52922"));
-    f.confirm(1172, 5000);
-    f.confirm(1003, QByteArray("2026-02-11 09:30"));
-    f.confirm(1006, 3);
-    f.confirm(1007, 2);
-    f.confirm(1008, 17);
-    f.confirm(1116, le64(20260042));
-    f.confirm(1117, QByteArray::fromHex("001a2b3c4d5e"));
-    f.confirm(1118, QByteArray::fromHex("c0a8dc64"));
-    f.confirm(1119, le16(52922));
-    f.confirm(1120, QByteArray::fromHex("ffff0000"));
-    f.confirm(1121, QByteArray::fromHex("c0a8dcfe"));
-    f.confirm(1123, leDouble(2640.0));
-    f.confirm(1124, 3);
+    static const Confirms values = {
+        {2000, 1e-9}, {2002, 0}, {1048, 13}, {2007, 0.25}, {2008, 50}, {1084, 0.0}, {1010, 3},
+        {1171, QStringLiteral("127.0.0.1:52922")}, {1172, 5000}, {1003, QByteArray("2026-02-11 09:30")},
+        {1006, 3}, {1007, 2}, {1008, 17}, {1116, le(quint64(20260042))},
+        {1117, QByteArray::fromHex("001a2b3c4d5e")}, {1118, QByteArray::fromHex("c0a8dc64")},
+        {1119, le(quint16(52922))}, {1120, QByteArray::fromHex("ffff0000")},
+        {1121, QByteArray::fromHex("c0a8dcfe")}, {1123, le(2640.0)}, {1124, 3}};
+    return values;
 }
 
 // What a detector in expert mode would have confirmed for the expert pages.
-void fillExpert(const WidgetFixture &f)
+const Confirms &expertValues()
 {
-    f.confirm(2010, true);
-    f.confirm(1011, 0x30); // muxer configured and measuring
-    f.confirm(1012, 0x11);
-    f.confirm(1013, 0x72);
-    f.confirm(1014, 0x33);
-    f.confirm(1015, 0x04);
-    f.confirm(1077, QVariantList{0.0f, 20.0f});
-    f.confirm(1078, 20.0f);
-    f.confirm(1071, QVariantList{-16.0f, -10.0f, -4.0f, 2.0f});
-    f.confirm(1072, -16.0f);
-    f.confirm(1074, QVariantList{0.0f, 6.0f, 12.0f, 20.0f});
-    f.confirm(1075, 12.0f);
-    f.confirm(1080, QVariantList{0.0f, 10.0f, 20.0f, 30.0f, 40.0f});
-    f.confirm(1081, 30.0f);
-    f.confirm(1087, 1.0f);
-    f.confirm(2004, true);
-    f.confirm(1019, 1);
-    f.confirm(1017, qulonglong(20000000));
-    f.confirm(1018, qulonglong(100000000));
-    f.confirm(1020, qlonglong(-500000));
-    f.confirm(1021, qulonglong(2000000000));
-    f.confirm(1053, QVariantList{20000.0f, 500000.0f});
-    f.confirm(1054, QVariantList{20000.0f, 25000000.0f});
-    f.confirm(1055, QVariantList{20000.0f, 500000.0f});
-    f.confirm(1056, QVariantList{1000.0f, 500000.0f});
-    f.confirm(1057, QVariantList{100000.0f, 400000.0f});
+    static const Confirms values = {
+        {2010, true}, {1011, 0x30}, {1012, 0x11}, {1013, 0x72}, {1014, 0x33}, {1015, 0x04},
+        {1077, floats({0, 20})}, {1078, 20.0f}, {1071, floats({-16, -10, -4, 2})}, {1072, -16.0f},
+        {1074, floats({0, 6, 12, 20})}, {1075, 12.0f}, {1080, floats({0, 10, 20, 30, 40})}, {1081, 30.0f},
+        {1087, 1.0f}, {2004, true}, {1019, 1}, {1017, qulonglong(20000000)}, {1018, qulonglong(100000000)},
+        {1020, qlonglong(-500000)}, {1021, qulonglong(2000000000)}, {1053, floats({20000, 500000})},
+        {1054, floats({20000, 25000000})}, {1055, floats({20000, 500000})}, {1056, floats({1000, 500000})},
+        {1057, floats({100000, 400000})}};
+    return values;
 }
 
 bool save(QWidget *widget, const QSize &size, const QString &path)
@@ -147,6 +85,15 @@ bool save(QWidget *widget, const QSize &size, const QString &path)
     const bool ok = widget->grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     return ok;
+}
+
+template<typename Widget>
+void showConnection(Widget &widget, bool connected)
+{
+    if (connected)
+        widget.onDeviceConnected();
+    else
+        widget.onDeviceDisconnected(0);
 }
 
 } // namespace
@@ -172,21 +119,15 @@ int main(int argc, char **argv)
             const QString suffix = theme.first + (connected ? "-connected" : "-not-connected") + ".png";
             WidgetFixture fixture;
             if (connected)
-                fill(fixture);
+                fixture.confirmAll(connectedValues());
 
             DravikControlWidget_v2 control(fixture.user, fixture.device);
             control.onSetMeasurementStates(states);
-            if (connected)
-                control.onDeviceConnected();
-            else
-                control.onDeviceDisconnected(0);
+            showConnection(control, connected);
             ok &= save(&control, QSize(380, 150), dir + "/control-" + suffix);
 
             DravikConfigurationWidget_v2 configuration(true, true, fixture.user, fixture.device);
-            if (connected)
-                configuration.onDeviceConnected();
-            else
-                configuration.onDeviceDisconnected(0);
+            showConnection(configuration, connected);
             ok &= save(&configuration, configuration.sizeHint().expandedTo(QSize(860, 0)),
                        dir + "/configuration-" + suffix);
         }
@@ -194,7 +135,7 @@ int main(int argc, char **argv)
 
     QApplication::setPalette(lightPalette());
     WidgetFixture fixture;
-    fillExpert(fixture);
+    fixture.confirmAll(expertValues());
     DravikExpertWidget_v2 expert(fixture.user, fixture.device);
     auto *pages = expert.findChild<QListWidget *>(QStringLiteral("listWidget"));
     for (const auto &page : {qMakePair(1, QStringLiteral("gain")), qMakePair(5, QStringLiteral("timings")),

@@ -4,7 +4,7 @@
 #include "Dravik_v2.h"
 #include "LogCapture.h"
 #include "PushButton.h"
-#include "WidgetFixture.h"
+#include "WidgetTest.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -22,14 +22,20 @@
 #include <memory>
 
 namespace {
-enum Id {
-    Trigger0Level = 1044,
-    GainTestVoltageLevels = 1077,
-    SettingsConnection = 1171,
-    SettingsAliveTimeout = 1172,
-    SettingsLogFile = 1177
-};
+enum Id { Trigger0Level = 1044, GainTestVoltageLevels = 1077, SettingsConnection = 1171, SettingsAliveTimeout,
+          SettingsLogFile = 1177 };
 const QString kTag = QStringLiteral("[DRAVIK.DebugDialog]: ");
+
+// A value typed into the tree over the current one: what is requested
+// (invalid: nothing) and what is logged besides the change.
+struct Edit
+{
+    int id;
+    QVariant current;
+    QString typed;
+    QVariant written;
+    QString logged;
+};
 
 QTreeWidgetItem *itemOf(QTreeWidget *tree, int id)
 {
@@ -37,6 +43,8 @@ QTreeWidgetItem *itemOf(QTreeWidget *tree, int id)
     return found.size() == 1 ? found.first() : nullptr;
 }
 } // namespace
+
+Q_DECLARE_METATYPE(Edit)
 
 class tst_DebugWidget : public QObject
 {
@@ -48,12 +56,8 @@ private:
     std::unique_ptr<WidgetFixture> m_fixture;
     std::unique_ptr<DravikDebugWidget_v2> m_widget;
 
-    template<typename T>
-    T *child(const char *name) const
-    {
-        T *found = m_widget->findChild<T *>(QLatin1String(name));
-        return found ? found : (qFatal("no child %s", name), nullptr);
-    }
+    template<typename T = QWidget>
+    T *child(const char *name) const { return childOf<T>(m_widget.get(), QLatin1String(name)); }
     QTreeWidget *tree() const { return child<QTreeWidget>("treeParameters"); }
     QString valueShown(int id) const { return itemOf(tree(), id)->text(2); }
     QColor colourShown(int id) const { return itemOf(tree(), id)->background(2).color(); }
@@ -98,32 +102,23 @@ private Q_SLOTS:
 
     void editing_data()
     {
-        QTest::addColumn<int>("id");
-        QTest::addColumn<QVariant>("current");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QVariant>("written"); // invalid: nothing is written
-        QTest::addColumn<QString>("logged");
+        QTest::addColumn<Edit>("c");
         const QVariant twoFloats = QVariantList{-30.0f, -20.0f};
-        QTest::newRow("list") << int(GainTestVoltageLevels) << twoFloats << "1.5,2"
-                              << QVariant(QVariantList{1.5f, 2.0f}) << "";
-        QTest::newRow("list too short") << int(GainTestVoltageLevels) << twoFloats << "1.5" << QVariant()
-                                        << "invalid list length (old 2 new 1 )";
-        QTest::newRow("list with a word") << int(GainTestVoltageLevels) << twoFloats << "1.5,x" << QVariant()
-                                          << "unable to convert datatype";
-        QTest::newRow("empty list") << int(GainTestVoltageLevels) << QVariant(QVariantList{}) << "1" << QVariant()
-                                    << "invalid list length 0";
-        QTest::newRow("integer") << int(SettingsAliveTimeout) << QVariant(5000) << "3000" << QVariant(3000) << "";
-        QTest::newRow("integer to word") << int(SettingsAliveTimeout) << QVariant(5000) << "abc" << QVariant()
-                                         << "unable to convert datatype";
-        QTest::newRow("double") << int(Trigger0Level) << QVariant(0.1) << " 0.25" << QVariant(0.25) << "";
+        QTest::newRow("list") << Edit{GainTestVoltageLevels, twoFloats, "1.5,2", QVariantList{1.5f, 2.0f}, ""};
+        QTest::newRow("list too short")
+            << Edit{GainTestVoltageLevels, twoFloats, "1.5", QVariant(), "invalid list length (old 2 new 1 )"};
+        QTest::newRow("list with a word")
+            << Edit{GainTestVoltageLevels, twoFloats, "1.5,x", QVariant(), "unable to convert datatype"};
+        QTest::newRow("empty list")
+            << Edit{GainTestVoltageLevels, QVariantList{}, "1", QVariant(), "invalid list length 0"};
+        QTest::newRow("integer") << Edit{SettingsAliveTimeout, 5000, "3000", 3000, ""};
+        QTest::newRow("integer to word") << Edit{SettingsAliveTimeout, 5000, "abc", QVariant(), "unable to convert datatype"};
+        QTest::newRow("double") << Edit{Trigger0Level, 0.1, " 0.25", 0.25, ""};
     }
     void editing()
     {
-        QFETCH(int, id);
-        QFETCH(QVariant, current);
-        QFETCH(QString, typed);
-        QFETCH(QVariant, written);
-        QFETCH(QString, logged);
+        QFETCH(Edit, c);
+        const auto &[id, current, typed, written, logged] = c;
         m_fixture->confirm(id, current);
         const QString shownBefore = valueShown(id);
         QSignalSpy requests(m_fixture->containerOf(id), qOverload<int, int>(&ParameterHandler::parameterStatusChanged));
@@ -207,7 +202,7 @@ private Q_SLOTS:
     void connectButtonFollowsTheConnection()
     {
         auto *open = child<PushButton>("btnOpen");
-        auto *actions = child<QWidget>("widgetConnectedActions");
+        auto *actions = child("widgetConnectedActions");
         QSignalSpy connecting(m_widget.get(), &DravikBaseWidget_v2::connectDevice);
         QSignalSpy disconnecting(m_widget.get(), &DravikBaseWidget_v2::disconnectDevice);
         QCOMPARE(child<QLabel>("lblConnectionState")->text(), QStringLiteral("not connected"));
@@ -221,14 +216,14 @@ private Q_SLOTS:
         QCOMPARE(open->text(), QStringLiteral("Disconnect"));
         QCOMPARE(open->shortcut(), QKeySequence(QStringLiteral("Ctrl+K")));
         QVERIFY(open->toolTip().contains(QStringLiteral("Disconnect")));
-        QVERIFY(open->isEnabled() && actions->isEnabled() && child<QWidget>("btnRefreshParameters")->isEnabled());
+        QVERIFY(open->isEnabled() && actions->isEnabled() && child("btnRefreshParameters")->isEnabled());
         QCOMPARE(child<QLabel>("lblConnectionState")->text(), QStringLiteral("Connected"));
 
         QTest::mouseClick(open, Qt::LeftButton);
-        QCOMPARE(connecting.count() + disconnecting.count(), 2);
+        QCOMPARE(disconnecting.count(), 1);
         m_widget->onDeviceDisconnected(-1003);
         QCOMPARE(open->text(), QStringLiteral("Connect"));
-        QVERIFY(open->isEnabled() && !actions->isEnabled() && !child<QWidget>("btnRefreshParameters")->isEnabled());
+        QVERIFY(open->isEnabled() && !actions->isEnabled() && !child("btnRefreshParameters")->isEnabled());
         QCOMPARE(child<QLabel>("lblConnectionState")->text(), QStringLiteral("Not connected"));
     }
 
@@ -272,13 +267,14 @@ private Q_SLOTS:
         QVERIFY(widget);
         host.show();
         QVERIFY(QTest::qWaitForWindowExposed(&host));
-        auto *tree = widget->findChild<QTreeWidget *>("treeParameters");
+        auto *tree = childOf<QTreeWidget>(widget, "treeParameters");
+        auto *open = childOf<PushButton>(widget, "btnOpen");
 
         QSignalSpy opened(&device, &AbstractDevice::opened);
-        QTest::mouseClick(widget->findChild<PushButton *>("btnOpen"), Qt::LeftButton);
+        QTest::mouseClick(open, Qt::LeftButton);
         QVERIFY(opened.wait(10000));
         QTRY_VERIFY_WITH_TIMEOUT(device.deviceContainer()->pendingIds().isEmpty(), 10000);
-        QCOMPARE(widget->findChild<QLabel *>("lblSocketState")->text(), QStringLiteral("ConnectedState"));
+        QCOMPARE(childOf<QLabel>(widget, "lblSocketState")->text(), QStringLiteral("ConnectedState"));
         QCOMPARE(itemOf(tree, 1002)->text(2), QString::number(SimIdentity().serial));
         QCOMPARE(float(device.value(Trigger0Level).toDouble()), 0.1f); // the simulator's default
         QCOMPARE(itemOf(tree, Trigger0Level)->text(2), device.value(Trigger0Level).toString());
@@ -310,7 +306,7 @@ private Q_SLOTS:
         itemOf(tree, SettingsLogFile)->setText(2, file);
         QTRY_COMPARE(device.value(SettingsLogFile).toString(), file);
         QSignalSpy read(&device, &Dravik_v2::logFileRead);
-        QTest::mouseClick(widget->findChild<PushButton *>("btnReadLog"), Qt::LeftButton);
+        QTest::mouseClick(childOf<PushButton>(widget, "btnReadLog"), Qt::LeftButton);
         QVERIFY(read.wait(10000));
         QFile written(file);
         QVERIFY(written.open(QIODevice::ReadOnly));
@@ -320,9 +316,9 @@ private Q_SLOTS:
         QCOMPARE(read.first(), (QVariantList{true, file, qint64(content.size())}));
 
         QSignalSpy closed(&device, &AbstractDevice::closed);
-        QTest::mouseClick(widget->findChild<PushButton *>("btnOpen"), Qt::LeftButton);
+        QTest::mouseClick(open, Qt::LeftButton);
         QVERIFY(closed.wait(10000));
-        QCOMPARE(widget->findChild<PushButton *>("btnOpen")->text(), QStringLiteral("Connect"));
+        QCOMPARE(open->text(), QStringLiteral("Connect"));
     }
 };
 

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "ComboBox.h"
+#include "DoubleSpinBox.h"
+#include "WidgetFixture.h"
+
+#include <QAbstractButton>
+#include <QtTest>
+
+#include <functional>
+
+// The named child; a missing one ends the run, as every later step would fail.
+template<typename T = QWidget>
+T *childOf(const QObject *parent, const QString &name)
+{
+    T *found = parent->findChild<T *>(name);
+    if (!found)
+        qFatal("no child %s", qPrintable(name));
+    return found;
+}
+
+// What a user does to a widget, in the rows of a "written" table.
+using WidgetAction = std::function<void(QWidget *)>;
+Q_DECLARE_METATYPE(WidgetAction)
+
+inline WidgetAction clickOn(const QString &name)
+{
+    return [name](QWidget *w) { childOf<QAbstractButton>(w, name)->click(); };
+}
+
+inline WidgetAction activate(const QString &name, int index)
+{
+    return [name, index](QWidget *w) {
+        auto *combo = childOf<ComboBox>(w, name);
+        combo->setCurrentIndex(index);
+        Q_EMIT combo->activated(index);
+    };
+}
+
+inline WidgetAction edit(const QString &name, double value)
+{
+    return [name, value](QWidget *w) {
+        auto *spinBox = childOf<DoubleSpinBox>(w, name);
+        spinBox->setValue(value);
+        Q_EMIT static_cast<QAbstractSpinBox *>(spinBox)->editingFinished();
+    };
+}
+
+// Parameter to control: after the confirms, the named child shows the
+// expected property ("hidden" reads isHidden(), for widgets never shown), and
+// showing it wrote nothing back.
+inline void shownColumns()
+{
+    QTest::addColumn<Confirms>("confirms");
+    QTest::addColumn<QString>("object");
+    QTest::addColumn<QByteArray>("property");
+    QTest::addColumn<QVariant>("expected");
+}
+
+inline void shownRow(const char *tag, const Confirms &confirms, const char *object, const char *property,
+                     const QVariant &expected)
+{
+    QTest::newRow(tag) << confirms << QString::fromLatin1(object) << QByteArray(property) << expected;
+}
+
+inline void checkShown(const WidgetFixture &fixture, QWidget *widget)
+{
+    QFETCH(Confirms, confirms);
+    QFETCH(QString, object);
+    QFETCH(QByteArray, property);
+    QFETCH(QVariant, expected);
+    fixture.confirmAll(confirms);
+    QWidget *child = childOf(widget, object);
+    const QVariant actual = property == "hidden" ? QVariant(child->isHidden()) : child->property(property);
+    if (expected.userType() == QMetaType::Double)
+        QVERIFY2(qAbs(actual.toDouble() - expected.toDouble()) < 1e-6, qPrintable(actual.toString()));
+    else
+        QCOMPARE(actual, expected);
+    QCOMPARE(fixture.allPending(), QList<int>());
+}
+
+// Control to parameter: after the confirms, the action requests exactly the
+// one parameter, with the value in its type.
+inline void writtenColumns()
+{
+    QTest::addColumn<Confirms>("confirms");
+    QTest::addColumn<WidgetAction>("action");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QVariant>("written");
+}
+
+inline void writtenRow(const char *tag, const WidgetAction &action, int id, const QVariant &written,
+                       const Confirms &confirms = {})
+{
+    QTest::newRow(tag) << confirms << action << id << written;
+}
+
+inline void checkWritten(const WidgetFixture &fixture, QWidget *widget)
+{
+    QFETCH(Confirms, confirms);
+    QFETCH(WidgetAction, action);
+    QFETCH(int, id);
+    QFETCH(QVariant, written);
+    fixture.confirmAll(confirms);
+    action(widget);
+    QCOMPARE(fixture.allPending(), QList<int>{id});
+    QCOMPARE(fixture.requested(id), written);
+    QCOMPARE(fixture.requested(id).userType(), written.userType());
+}
