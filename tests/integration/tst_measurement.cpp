@@ -1,40 +1,10 @@
-#include "AbstractQueryObject.h"
 #include "DravikSimulator.h"
 #include "Dravik_v2.h"
+#include "EndToEnd.h"
 #include "ParameterHandler.h"
 
 #include <QSignalSpy>
 #include <QtTest>
-
-#include <cmath>
-
-namespace {
-
-class Query : public AbstractQueryObject
-{
-public:
-    int mode = 0;
-    int operationMode = 0;
-    int measurementMode() const override { return mode; }
-    unsigned maximumShots() const override { return 4294967295u; }
-    bool query(int key, QVariant &value, int, int) const override
-    {
-        value = key == KeyOperationMode ? QVariant(operationMode) : QVariant();
-        return value.isValid();
-    }
-};
-
-// Every chunk the device announces, taken at once on the device's thread.
-struct Taken
-{
-    int channel;
-    int token;
-    int bytes;
-    bool again; // a second take with the same token succeeded (it must not)
-    float peak;
-};
-
-} // namespace
 
 // A whole measurement: the device against the simulator, raw data through
 // the protocol and unpack threads into chunks the host takes.
@@ -64,29 +34,12 @@ private Q_SLOTS:
         // The simulator on this machine, never the factory address.
         device.setValue(1171, QStringLiteral("127.0.0.1:%1").arg(sim.serverPort()));
         device.setDataTransferEnabled(true);
-
-        QList<Taken> taken;
-        connect(&device, &AbstractDevice::channelDataAvailable, this, [&](int channel, int token) {
-            bool ok = false;
-            const ChannelData chunk = device.takeChannelData(channel, token, &ok);
-            bool again = false;
-            device.takeChannelData(channel, token, &again);
-            float peak = 0.0f;
-            if (ok && chunk.dataType == ChannelData::DataTypeFloat) {
-                const auto *v = reinterpret_cast<const float *>(chunk.data->constData());
-                for (int i = 0; i < chunk.data->size() / 4; ++i)
-                    peak = std::max(peak, std::abs(v[i]));
-            }
-            QVERIFY(ok);
-            QCOMPARE(chunk.channelId, channel);
-            taken.append({channel, token, ok ? chunk.data->size() : -1, again, peak});
-        });
+        ChunkTaker taker(&device, &device);
 
         QSignalSpy opened(&device, &AbstractDevice::opened);
         device.open();
         QVERIFY(opened.wait(10000));
-        Query query;
-        query.mode = measurementMode;
+        const TestQuery query = dacQuery(measurementMode);
         device.setEnvironment(query);
         QVERIFY(QTest::qWaitFor([&] { return device.deviceContainer()->pendingIds().isEmpty(); }, 10000));
 
@@ -95,11 +48,7 @@ private Q_SLOTS:
         device.start();
         QVERIFY(started.wait(10000));
         // Run until a test voltage record has arrived whole.
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return std::any_of(taken.begin(), taken.end(), [](const Taken &t) { return t.channel == 1021; });
-            },
-            20000));
+        QVERIFY(QTest::qWaitFor([&] { return taker.received(1021); }, 20000));
         device.stop(false);
         QVERIFY(stopped.wait(10000));
         QCOMPARE(stopped.last().first().toInt(), 0);
@@ -107,19 +56,18 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return sim.measurementState() == 1; }, 20000));
 
         QSet<QPair<int, int>> tokens;
-        for (const Taken &t : qAsConst(taken)) {
-            QVERIFY2(!t.again, "a token was handed out twice");
-            QVERIFY(!tokens.contains({t.channel, t.token}));
-            tokens.insert({t.channel, t.token});
-            if (t.channel == 1021) {
-                QCOMPARE(t.bytes, tvSamples * 4);
+        for (const ChunkTaker::Chunk &c : qAsConst(taker.chunks)) {
+            QVERIFY(!tokens.contains({c.channel, c.token}));
+            tokens.insert({c.channel, c.token});
+            if (c.channel == 1021) {
+                QCOMPARE(c.samples, tvSamples);
                 // 20 kV over the calibration 2640, input-referred. Only mode 0
                 // triggers on the shot; the others record some stretch of the cycle.
                 const float charged = 20000.0f / 2640.0f;
                 if (measurementMode == 0)
-                    QVERIFY2(std::abs(t.peak - charged) < 0.05f * charged, qPrintable(QString::number(t.peak)));
+                    QVERIFY2(std::abs(c.peak - charged) < 0.05f * charged, qPrintable(QString::number(c.peak)));
                 else
-                    QVERIFY2(t.peak < 1.05f * charged, qPrintable(QString::number(t.peak)));
+                    QVERIFY2(c.peak < 1.05f * charged, qPrintable(QString::number(c.peak)));
             }
         }
         QVERIFY(tokens.size() >= 2);

@@ -15,17 +15,12 @@ bool SimTestClient::connectTo(quint16 port)
     return m_socket.waitForConnected(5000);
 }
 
-QByteArray SimTestClient::requestFrame(quint16 command, const QByteArray &payload)
+void SimTestClient::send(quint16 command, const QByteArray &payload)
 {
     QByteArray frame(4, '\0');
     qToLittleEndian<quint16>(command, frame.data());
     qToLittleEndian<quint16>(quint16(payload.size()), frame.data() + 2);
-    return frame + payload;
-}
-
-void SimTestClient::send(quint16 command, const QByteArray &payload)
-{
-    m_socket.write(requestFrame(command, payload));
+    m_socket.write(frame + payload);
 }
 
 void SimTestClient::onReadyRead()
@@ -35,23 +30,15 @@ void SimTestClient::onReadyRead()
     if (rawOnly)
         return;
     m_buffer.append(bytes);
-    while (m_buffer.size() - m_offset >= 8) {
-        const auto *head = reinterpret_cast<const uchar *>(m_buffer.constData()) + m_offset;
-        const quint16 header = qFromLittleEndian<quint16>(head);
+    int offset = 0;
+    while (m_buffer.size() - offset >= 8) {
+        const char *head = m_buffer.constData() + offset;
         const int length = qFromLittleEndian<quint16>(head + 6);
-        if (m_buffer.size() - m_offset - 8 < length)
+        if (m_buffer.size() - offset - 8 < length)
             break;
-        Response response;
-        response.command = header & 0x7FFF;
-        response.ack = qFromLittleEndian<quint16>(head + 2);
-        response.state = qFromLittleEndian<quint16>(head + 4);
-        response.payload = m_buffer.mid(m_offset + 8, length);
-        m_offset += 8 + length;
-        if (!(header & 0x8000))
-            ++framesWithoutResponseBit;
-        responses.append(response);
+        responses.append({quint16(qFromLittleEndian<quint16>(head) & 0x7FFF), qFromLittleEndian<quint16>(head + 2),
+                          qFromLittleEndian<quint16>(head + 4), m_buffer.mid(offset + 8, length)});
+        offset += 8 + length;
     }
-    m_buffer.remove(0, m_offset);
-    m_offset = 0;
-    emit responseReceived();
+    m_buffer.remove(0, offset);
 }

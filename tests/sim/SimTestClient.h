@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QTcpSocket>
 
+// The host's end of a link to the simulator in its tests: sends request
+// frames and cuts the response frames with code of its own.
 class SimTestClient : public QObject
 {
     Q_OBJECT
@@ -22,20 +24,14 @@ public:
 
     bool connectTo(quint16 port);
     void send(quint16 command, const QByteArray &payload = QByteArray());
-    static QByteArray requestFrame(quint16 command, const QByteArray &payload);
 
     QTcpSocket &socket() { return m_socket; }
     QList<Response> responses;
-    QByteArray received;
-    int framesWithoutResponseBit = 0;
-    bool rawOnly = false;
-
-signals:
-    void responseReceived();
+    QByteArray received; // every byte, as it came
+    bool rawOnly = false; // keep the bytes only, cut no frames
 
 private:
     void onReadyRead();
     QTcpSocket m_socket;
     QByteArray m_buffer;
-    int m_offset = 0;
 };

@@ -1,8 +1,7 @@
 #include "SimCommandLine.h"
+#include "SimProcess.h"
 #include "SimTestClient.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QtTest>
 
 #include <csignal>
@@ -115,25 +114,14 @@ void tst_SimCommandLine::executableServesAndStopsOnSignal_data()
 void tst_SimCommandLine::executableServesAndStopsOnSignal()
 {
     QFETCH(int, signalNumber);
-    QProcess process;
-    process.start(QStringLiteral(DRAVIK_SIM_PATH), {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
-    QVERIFY(process.waitForStarted());
-    QTRY_VERIFY(process.canReadLine());
-    const QString first = QString::fromLatin1(process.readLine()).trimmed();
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("^listening 127\\.0\\.0\\.1:(\\d+)$")).match(first);
-    QVERIFY2(match.hasMatch(), qPrintable(first));
-
+    SimProcess sim(QStringLiteral(DRAVIK_SIM_PATH)); // reads "listening 127.0.0.1:PORT"
+    QVERIFY2(sim.start({}), qPrintable(sim.errorString()));
     SimTestClient client;
-    QVERIFY(client.connectTo(quint16(match.captured(1).toUInt())));
+    QVERIFY(client.connectTo(sim.port()));
     client.send(0x0100);
     QTRY_COMPARE(client.responses.size(), 1);
     QCOMPARE(client.responses.first().payload.size(), 54);
-
-    ::kill(pid_t(process.processId()), signalNumber);
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(sim.endWith(signalNumber));
 }
 
 QTEST_GUILESS_MAIN(tst_SimCommandLine)

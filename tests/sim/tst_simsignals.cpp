@@ -1,6 +1,7 @@
 #include "SimIdentity.h"
 #include "SimPacketStream.h"
 #include "SimParameterMemory.h"
+#include "SimPayloads.h"
 #include "SimProtocol.h"
 
 #include <QtEndian>
@@ -13,54 +14,42 @@ namespace {
 constexpr qint64 kMs = 1000000;
 constexpr qint64 kSecond = 1000 * kMs;
 
+// A raw packet's header fields and samples (past the 8-byte response header).
 struct Packet
 {
-    int group = -1;
-    int layout = -1;
-    qint16 gainA = 0;
-    qint16 gainB = 0;
-    quint64 triggerNs = 0;
-    quint64 packetNs = 0;
+    int group;
+    int layout;
+    qint16 gainA;
+    quint64 triggerNs;
+    quint64 packetNs;
     QByteArray samples;
 };
 
-Packet readPacket(const QByteArray &response)
-{
-    const QByteArray p = response.mid(8); // past the response header
-    const auto *d = reinterpret_cast<const uchar *>(p.constData());
-    Packet packet;
-    packet.group = d[0];
-    packet.layout = d[1];
-    packet.gainA = qFromLittleEndian<qint16>(d + 4);
-    packet.gainB = qFromLittleEndian<qint16>(d + 6);
-    packet.triggerNs = qFromLittleEndian<quint64>(d + 8);
-    packet.packetNs = qFromLittleEndian<quint64>(d + 16);
-    packet.samples = p.mid(24);
-    return packet;
-}
-
+// The data packets of one frame, and its termination packet apart.
 struct Frame
 {
-    QList<Packet> packets; // data packets; the termination is kept apart
+    QList<Packet> packets;
     Packet termination;
     QByteArray samples;
 };
 
 Frame record(int group, qint64 startNs, int samples, qint64 triggerNs, const SimParameterMemory &memory,
-             SimScenario::Kind scenario = SimScenario::DampedAc, int packetSamples = 0)
+             int packetSamples = 0)
 {
     SimPacketStream::Frame description;
     description.group = quint8(group);
     description.startNs = startNs;
     description.triggerNs = triggerNs;
     description.samples = samples;
-    description.scenario = SimScenario(scenario);
+    description.scenario = SimScenario(SimScenario::DampedAc);
     description.frontEnd = SimSignalModel::frontEndFrom(memory);
     SimPacketStream stream(description, packetSamples);
     Frame frame;
     while (!stream.atEnd()) {
-        const QByteArray response = stream.nextResponse(3);
-        const Packet packet = readPacket(response);
+        const QByteArray p = stream.nextResponse(3).mid(8);
+        const Packet packet{p.at(0), p.at(1), qFromLittleEndian<qint16>(p.constData() + 4),
+                            qFromLittleEndian<quint64>(p.constData() + 8), qFromLittleEndian<quint64>(p.constData() + 16),
+                            p.mid(24)};
         if (packet.samples.isEmpty()) {
             frame.termination = packet;
         } else {
@@ -71,30 +60,28 @@ Frame record(int group, qint64 startNs, int samples, qint64 triggerNs, const Sim
     return frame;
 }
 
+// The samples at the ADC input, full scale 1, the packet's gain taken out.
 QVector<double> analog(const Frame &frame)
 {
-    QVector<double> values;
-    const auto *d = reinterpret_cast<const uchar *>(frame.samples.constData());
+    const bool muxer = frame.packets.first().group == 0;
     const double factor = std::pow(10.0, -frame.packets.first().gainA / 256.0 / 20.0);
-    if (frame.packets.first().group == 0) {
-        for (int i = 0; i + 1 < frame.samples.size(); i += 2)
-            values.append(qFromLittleEndian<qint16>(d + i) / 32768.0 * factor);
-    } else {
-        for (int i = 0; i + 3 < frame.samples.size(); i += 4)
-            values.append(qFromLittleEndian<qint32>(d + i) / 2147483648.0 * factor);
-    }
+    const char *d = frame.samples.constData();
+    QVector<double> values;
+    for (int i = 0; i < frame.samples.size(); i += muxer ? 2 : 4)
+        values.append(factor * (muxer ? qFromLittleEndian<qint16>(d + i) / 32768.0
+                                       : qFromLittleEndian<qint32>(d + i) / 2147483648.0));
     return values;
 }
 
-void setGain(SimParameterMemory &memory, int gain, float db)
+// The index of the largest magnitude in [from, to).
+int peakIn(const QVector<double> &v, int from, int to)
 {
-    QByteArray payload(4, '\0');
-    payload[0] = char(gain);
-    float value = db;
-    char raw[4];
-    qToLittleEndian<float>(value, raw);
-    payload.append(raw, 4);
-    QCOMPARE(memory.handle(SimProtocol::SetGain, payload).ack, quint16(SimProtocol::AckOk));
+    int peak = from;
+    for (int i = from; i < to; ++i) {
+        if (std::fabs(v.at(i)) > std::fabs(v.at(peak)))
+            peak = i;
+    }
+    return peak;
 }
 
 } // namespace
@@ -136,7 +123,7 @@ void tst_SimSignals::packetLayout()
     SimParameterMemory memory{SimIdentity()};
     const qint64 start = 3 * kSecond + 123456;
     const qint64 dt = SimSignalModel::samplePeriodNs(group);
-    const Frame frame = record(group, start, samples, start + 1000, memory, SimScenario::DampedAc, packetSamples);
+    const Frame frame = record(group, start, samples, start + 1000, memory, packetSamples);
 
     QCOMPARE(frame.packets.size(), packets);
     const int width = group == 0 ? 2 : 4;
@@ -161,12 +148,9 @@ void tst_SimSignals::dampedAcTrueValues()
     SimParameterMemory memory{SimIdentity()};
     const qint64 shot = 7 * kSecond;
     const Frame frame = record(1, shot - kMs, 50000, shot, memory);
-    const QVector<double> volts = [&] {
-        QVector<double> v = analog(frame);
-        for (double &x : v)
-            x *= 2640.0;
-        return v;
-    }();
+    QVector<double> volts = analog(frame);
+    for (double &x : volts)
+        x *= 2640.0; // the calibration
 
     QVERIFY(std::fabs(volts.at(50) - 20000.0) < 20.0);
     QVector<double> crossings;
@@ -188,26 +172,21 @@ void tst_SimSignals::dampedAcTrueValues()
 void tst_SimSignals::pulseAndEcho()
 {
     SimParameterMemory memory{SimIdentity()};
-    setGain(memory, SimParameterMemory::GainPd, 6.0f);
+    QCOMPARE(memory.handle(SimProtocol::SetGain, SimPayloads::encodeGain(SimParameterMemory::GainPd, 6.0f)).ack,
+             quint16(SimProtocol::AckOk));
     const qint64 pulse = 3 * kSecond + 10 * kMs;
     const qint64 start = pulse - 2000;
     const Frame frame = record(0, start, 3000, pulse - 2000, memory);
     QCOMPARE(int(frame.packets.first().gainA), 6 * 256);
     const QVector<double> v = analog(frame);
 
-    int peak = 0;
-    for (int i = 0; i < 600; ++i) {
-        if (std::fabs(v.at(i)) > std::fabs(v.at(peak)))
-            peak = i;
-    }
+    // The pulse 8 ns after its time (one sample at 125 MHz), the echo 12 us
+    // later at 0.6 of it, quiet between.
+    const int peak = peakIn(v, 0, 600);
     QCOMPARE(start + peak * 8, pulse + 8);
     QVERIFY2(std::fabs(v.at(peak) + 0.39) < 0.01, qPrintable(QString::number(v.at(peak))));
-    int echo = 1600;
-    for (int i = 1600; i < v.size(); ++i) {
-        if (std::fabs(v.at(i)) > std::fabs(v.at(echo)))
-            echo = i;
-    }
-    const qint64 delay = (start + echo * 8) - (start + peak * 8);
+    const int echo = peakIn(v, 1600, v.size());
+    const qint64 delay = (echo - peak) * 8;
     QVERIFY2(delay >= 12000 && delay <= 12040, qPrintable(QString::number(delay)));
     QVERIFY2(std::fabs(v.at(echo) / v.at(peak) - 0.6) < 0.05, qPrintable(QString::number(v.at(echo) / v.at(peak))));
     QVERIFY(std::fabs(v.at(1000)) < 0.01);

@@ -106,24 +106,30 @@ QStringList RecordingReader::groups() const
     return isOpen() ? children(m_file, H5I_GROUP) : QStringList();
 }
 
+namespace {
+
+// f(group) on the group opened by name; a default result if there is none.
+template<typename F>
+auto inGroup(hid_t file, const QString &name, F f) -> decltype(f(hid_t()))
+{
+    const hid_t group = H5Gopen2(file, name.toUtf8().constData(), H5P_DEFAULT);
+    if (group < 0)
+        return {};
+    const auto result = f(group);
+    H5Gclose(group);
+    return result;
+}
+
+} // namespace
+
 QVariantMap RecordingReader::groupAttributes(const QString &group) const
 {
-    const hid_t g = H5Gopen2(m_file, group.toUtf8().constData(), H5P_DEFAULT);
-    if (g < 0)
-        return {};
-    const QVariantMap map = attributesOf(g);
-    H5Gclose(g);
-    return map;
+    return inGroup(m_file, group, attributesOf);
 }
 
 QStringList RecordingReader::datasets(const QString &group) const
 {
-    const hid_t g = H5Gopen2(m_file, group.toUtf8().constData(), H5P_DEFAULT);
-    if (g < 0)
-        return {};
-    const QStringList list = children(g, H5I_DATASET);
-    H5Gclose(g);
-    return list;
+    return inGroup(m_file, group, [](hid_t g) { return children(g, H5I_DATASET); });
 }
 
 RecordingReader::Dataset RecordingReader::dataset(const QString &group, const QString &name) const

@@ -1,7 +1,10 @@
 #include "SimProcess.h"
+#include "HostProcess.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
+
+#include <csignal>
 
 SimProcess::SimProcess(const QString &program)
     : m_program(program)
@@ -9,9 +12,7 @@ SimProcess::SimProcess(const QString &program)
     // stdout carries the address; stderr goes straight to the test's log so
     // that a full pipe can never stall the simulator.
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("QT_LOGGING_RULES"));
-    m_process.setProcessEnvironment(environment);
+    m_process.setProcessEnvironment(HostProcess::cleanEnvironment());
 }
 
 SimProcess::~SimProcess()
@@ -47,13 +48,20 @@ bool SimProcess::start(const QStringList &extra, int timeoutMs)
     return true;
 }
 
+bool SimProcess::endWith(int signalNumber, int timeoutMs)
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        ::kill(pid_t(m_process.processId()), signalNumber);
+        if (!m_process.waitForFinished(timeoutMs))
+            return false;
+    }
+    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+}
+
 bool SimProcess::stop(int timeoutMs)
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-    m_process.terminate();
-    if (m_process.waitForFinished(timeoutMs))
-        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    if (endWith(SIGTERM, timeoutMs))
+        return true;
     m_process.kill();
     m_process.waitForFinished(timeoutMs);
     return false;

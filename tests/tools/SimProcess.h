@@ -19,8 +19,13 @@ public:
     // the simulator did not come up within timeoutMs.
     bool start(const QStringList &extra, int timeoutMs = 10000);
     QString address() const { return m_address; }
+    quint16 port() const { return quint16(m_address.section(QLatin1Char(':'), 1).toUInt()); }
     QString errorString() const { return m_error; }
-    // Ends the simulator; true if it exited cleanly (code 0).
+    // Sends the signal and waits for the simulator to end; true if it
+    // exited cleanly (code 0).
+    bool endWith(int signalNumber, int timeoutMs = 5000);
+    // Ends the simulator with SIGTERM (SIGKILL if it lingers); true if it
+    // exited cleanly.
     bool stop(int timeoutMs = 5000);
 
 private:

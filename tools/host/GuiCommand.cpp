@@ -261,6 +261,7 @@ QString GuiCommand::usage()
         "Example, against the simulator:\n"
         "  $ dravik-sim --listen 127.0.0.1:0 &\n"
         "  listening 127.0.0.1:41835\n"
-        "  $ dravik-host gui --address 127.0.0.1:41835 --tab expert --screenshot expert.png\n");
+        "  $ dravik-host gui --address 127.0.0.1:41835 --tab expert \\\n"
+        "        --screenshot expert.png\n");
     return text;
 }
