@@ -61,6 +61,14 @@ QString DeviceLink::statusText(int status) const
                           : QStringLiteral("status %1: %2").arg(status).arg(text);
 }
 
+int DeviceLink::attachAndOpen(ProgressPrinter *printer, const QString &address, QString *error)
+{
+    if (!attach(error))
+        return ExitPluginFailed;
+    reportTo(printer);
+    return open(address, error);
+}
+
 int DeviceLink::open(const QString &address, QString *error)
 {
     m_connecting = true;

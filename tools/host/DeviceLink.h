@@ -34,6 +34,10 @@ public:
     // (time-out, or the link closed while connecting) or ExitDetectorRejected;
     // error says why. A failed open leaves the link closed.
     int open(const QString &address, QString *error);
+    // attach(), reportTo(printer) and open() in one, for commands that give up
+    // when the link does not come up: ExitPluginFailed if attach() fails,
+    // else what open() returns.
+    int attachAndOpen(ProgressPrinter *printer, const QString &address, QString *error);
     // Closes the link and waits for closed(), bounded.
     void close();
     bool isOpen() const { return m_open; }

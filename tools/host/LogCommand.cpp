@@ -102,10 +102,7 @@ int LogCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
     QObject *device = pluginDevice.object();
 
     DeviceLink link(device, timeoutMs);
-    if (!link.attach(&error))
-        return finish(ExitPluginFailed, error);
-    link.reportTo(&printer);
-    code = link.open(options.address.toString(), &error);
+    code = link.attachAndOpen(&printer, options.address.toString(), &error);
     if (code != ExitOk)
         return finish(code, error);
 
