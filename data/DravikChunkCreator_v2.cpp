@@ -64,6 +64,21 @@ void DravikChunkCreator_v2::addSlice(quint64 packetTimeStamp, const QByteArray &
     m_slices.insert(packetTimeStamp, data);
 }
 
+qint64 DravikChunkCreator_v2::discardSlices()
+{
+    QWriteLocker locker(&m_lock);
+    qint64 bytes = m_run.size() + m_pending.size();
+    for (const QByteArray &slice : qAsConst(m_slices))
+        bytes += slice.size();
+    m_slices.clear();
+    m_run.clear();
+    m_runStamps.clear();
+    m_runEnds.clear();
+    m_pending.clear();
+    m_chunkTime = 0;
+    return bytes;
+}
+
 void DravikChunkCreator_v2::spillRun()
 {
     int begin = 0;

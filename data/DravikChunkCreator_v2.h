@@ -46,6 +46,9 @@ public:
 
     // Stores a block under its packet time, replacing one with the same time.
     void addSlice(quint64 packetTimeStamp, const QByteArray &data);
+    // Drops the slices of a transfer that never ended (and a chunk being
+    // assembled); returns how many bytes went. Chunks waiting for the host stay.
+    qint64 discardSlices();
     // The chunk waiting under token, removed; an empty ChannelData if none.
     ChannelData takeToken(int token);
     int outstandingChunks() const;

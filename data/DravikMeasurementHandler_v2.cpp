@@ -32,6 +32,13 @@ DravikMeasurementHandler_v2::DravikMeasurementHandler_v2(QObject *parent)
     connect(this, &DravikMeasurementHandler_v2::unpackData, m_unpacker, &RawDataUnpacker_v2::onUnpackData);
     connect(this, &DravikMeasurementHandler_v2::setUnpackerGainCompensation, m_unpacker,
             &RawDataUnpacker_v2::onSetGainCompensation);
+    // Data frames take a detour through the unpack thread; the answers to
+    // start and stop take the same one, so the device never hears that an
+    // acquisition started before the blocks of the previous one have arrived.
+    connect(this, &DravikMeasurementHandler_v2::passThroughUnpacker, m_unpacker, &RawDataUnpacker_v2::onPass);
+    connect(m_unpacker, &RawDataUnpacker_v2::passed, this, [this](int command, bool success) {
+        Q_EMIT measurementCommandResult(MeasurementCommands(command), success);
+    });
     m_unpackThread.start(QThread::InheritPriority);
 }
 
@@ -91,13 +98,13 @@ void DravikMeasurementHandler_v2::onQlpPacket(quint16 command, quint16 stateCode
 void DravikMeasurementHandler_v2::onStartAcknowledged(quint16, quint16, quint16 ackCode, const QByteArray &)
 {
     QxtLogger::getInstance()->debug(kTag, "processed command StartMeasurement");
-    Q_EMIT measurementCommandResult(StartMeasurement, ackCode == 0);
+    Q_EMIT passThroughUnpacker(StartMeasurement, ackCode == 0);
 }
 
 void DravikMeasurementHandler_v2::onStopAcknowledged(quint16, quint16, quint16 ackCode, const QByteArray &)
 {
     QxtLogger::getInstance()->debug(kTag, "processed command StopMeasurement");
-    Q_EMIT measurementCommandResult(StopMeasurement, ackCode == 0);
+    Q_EMIT passThroughUnpacker(StopMeasurement, ackCode == 0);
 }
 
 void DravikMeasurementHandler_v2::onDataFrame(quint16, quint16, quint16, const QByteArray &data)

@@ -32,6 +32,9 @@ public Q_SLOTS:
 Q_SIGNALS:
     void unpackData(QByteArray cmdData);
     void setUnpackerGainCompensation(bool useGainCompensation);
+    // A start or stop answer, reported once every data frame received before
+    // it has been unpacked and handed on.
+    void passThroughUnpacker(int command, bool success);
 
 private:
     using Handler = void (DravikMeasurementHandler_v2::*)(quint16, quint16, quint16, const QByteArray &);

@@ -21,10 +21,6 @@ const int kGroupChannels[4][9] = {
     {33, 34, 35, 36, 37, 38, 39, 40, 7},
 };
 
-// The gain of the first packet after start-up and after each end of a
-// 32-bit transfer is logged once. One unpacker per process, one thread.
-bool g_logGain = true;
-
 constexpr float kScale16 = 1.0f / 32768.0f;
 constexpr float kScale8 = 1.0f / 128.0f;
 constexpr float kScale32 = 1.0f / 2147483648.0f;
@@ -52,6 +48,11 @@ int RawDataUnpacker_v2::groupOf(int channelId)
 void RawDataUnpacker_v2::onSetGainCompensation(bool useGainCompensation)
 {
     m_useGainCompensation = useGainCompensation;
+}
+
+void RawDataUnpacker_v2::onPass(int marker, bool flag)
+{
+    Q_EMIT passed(marker, flag);
 }
 
 float RawDataUnpacker_v2::gainFactor(qint16 gainCode)
@@ -149,7 +150,7 @@ void RawDataUnpacker_v2::unpack32(const Header &header, const int *channels, con
     if (n < 1) {
         for (int k = 0; k < 9; ++k)
             Q_EMIT channelDataTermination(channels[k], header.triggerTimeStamp, header.packetTimeStamp);
-        g_logGain = true;
+        m_logGain = true;
         return;
     }
     // All eight bit planes in one pass over the words: the low bytes of eight
@@ -187,9 +188,9 @@ void RawDataUnpacker_v2::unpack32(const Header &header, const int *channels, con
     const float factor = compensation(header.gainA);
     for (i = 0; i < n; ++i)
         values[i] = (float(qFromLittleEndian<qint32>(samples + 4 * i)) * kScale32) * factor;
-    if (m_useGainCompensation && g_logGain) {
+    if (m_useGainCompensation && m_logGain) {
         QxtLogger::getInstance()->debug(kTag, "gain", float(header.gainA) / 256.0f, factor);
-        g_logGain = false;
+        m_logGain = false;
     }
     Q_EMIT channelData(channels[8], header.triggerTimeStamp, header.packetTimeStamp, analog);
 }

@@ -31,8 +31,12 @@ public:
 public Q_SLOTS:
     void onUnpackData(QByteArray datagram);
     void onSetGainCompensation(bool useGainCompensation);
+    // Passes a marker through the queue of packets: passed() comes after the
+    // blocks of every packet that was queued before it.
+    void onPass(int marker, bool flag);
 
 Q_SIGNALS:
+    void passed(int marker, bool flag);
     void channelData(int channelId, quint64 triggerTimeStamp, quint64 packetTimeStamp, QByteArray data);
     void channelDataTermination(int channelId, quint64 triggerTimeStamp, quint64 packetTimeStamp);
 
@@ -58,5 +62,8 @@ private:
     void terminate(const Header &header, std::initializer_list<int> channels);
 
     bool m_useGainCompensation = true;
+    // The gain of the first packet, and of the first after each end of a
+    // 32-bit transfer, is logged once; per unpacker, so per device.
+    bool m_logGain = true;
     QHash<qint16, float> m_gainFactors;
 };

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -96,6 +97,17 @@ DeviceSettings::Access DeviceSettings::apply(const QVariantHash &hash, const Req
 // code that uses the parameter (the shot limit refuses one). The value is
 // requested as given, not as the converted number, so the parameter keeps
 // the host's type.
+bool DeviceSettings::toHoldTime(const QVariant &value, quint32 *holdTime)
+{
+    if (!isUnsignedNumber(value))
+        return false;
+    const double number = value.toDouble();
+    if (number > double(std::numeric_limits<quint32>::max()))
+        return false;
+    *holdTime = quint32(number);
+    return true;
+}
+
 bool DeviceSettings::isUnsignedNumber(const QVariant &value)
 {
     if (value.userType() == QMetaType::Bool)

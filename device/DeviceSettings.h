@@ -32,4 +32,9 @@ public:
     // The rule for the numeric settings: a finite number >= 0, given as a
     // number or as text. Also how the device judges them where it uses them.
     static bool isUnsignedNumber(const QVariant &value);
+
+    // A hold time as the detector takes it: an unsigned number (above) that
+    // fits 32 bits, truncated to whole nanoseconds. False for anything else,
+    // so that no out-of-range double is ever cast.
+    static bool toHoldTime(const QVariant &value, quint32 *holdTime);
 };

@@ -23,6 +23,7 @@
 #include <QPixmap>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -102,6 +103,8 @@ Dravik_v2::Dravik_v2(QObject *parent)
     , m_user(new ParameterHandler(nullptr, QStringLiteral("[DRAVIK.data]:")))
     , m_device(new ParameterHandler(nullptr, QStringLiteral("[DRAVIK.devdata]:")))
 {
+    // The device's picture lives in this static library's resources.
+    Q_INIT_RESOURCE(dravik_device);
     registerLinkMetaTypes();
     m_measurementStateTimer.setInterval(m_measurementStateInterval);
     m_vitalDataTimer.setInterval(m_vitalDataInterval);
@@ -132,6 +135,13 @@ Dravik_v2::~Dravik_v2()
 
 bool Dravik_v2::initialize()
 {
+    // A second call would register everything again and start a second
+    // protocol thread on the same containers.
+    if (m_initialized) {
+        QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "already initialized, nothing to do");
+        return true;
+    }
+    m_initialized = true;
     ChannelCatalogue::registerChannels([this](const ChannelCatalogue::Channel &c) {
         return registerChannel(c.id, QLatin1String(c.name), 0, c.roleCode, c.dataType, QLatin1String(c.unit),
                                c.sampleRate);
@@ -218,6 +228,8 @@ void Dravik_v2::open()
 {
     if (m_verbose)
         QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "connecting device");
+    // Remote power is asked for again on every connection.
+    m_remotePowerRefusals = 0;
     Q_EMIT openIo();
 }
 
@@ -225,6 +237,7 @@ void Dravik_v2::close()
 {
     if (m_verbose)
         QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "disconnecting device");
+    abandonMeasurement(StatusLinkDown);
     setOpenState(StateDisconnecting, 0);
     Q_EMIT closeIo();
 }
@@ -242,6 +255,8 @@ void Dravik_v2::onDisconnect()
 void Dravik_v2::onConnectionChanged(bool isOpen)
 {
     if (isOpen) {
+        m_versionsAccepted = false;
+        m_remotePowerAsked = false;
         setOpenState(StateConnecting, 0);
         m_measurementStateTimer.start();
         m_vitalDataTimer.start();
@@ -254,8 +269,9 @@ void Dravik_v2::onConnectionChanged(bool isOpen)
         return;
     }
 
-    if (isRunning())
-        setRunning(false, StatusLinkDown);
+    abandonMeasurement(StatusLinkDown);
+    discardUnfinishedTransfers();
+    m_acquisition.clear();
     m_measurementStateTimer.stop();
     m_vitalDataTimer.stop();
     m_startupTimer.stop();
@@ -276,6 +292,7 @@ void Dravik_v2::inspect(int event, const QString &text)
 void Dravik_v2::announceStartable(bool startable)
 {
     m_startable = startable;
+    setStartable(startable); // isOpenAndStartable() of this device
     Q_EMIT startableChanged(startable);
 }
 
@@ -287,7 +304,9 @@ void Dravik_v2::setOpenState(int state, int status)
     case StateConnected:
         inspect(0, QStringLiteral("signal opened"));
         Q_EMIT opened();
-        announceStartable(firmwareAtLeast(kMinFirmware));
+        // Checked again on every connection: the detector may be another one.
+        warnIfUnsupported(userInt(UserOperationMode, -1));
+        announceStartable(computeStartable());
         break;
     case StateDisconnecting:
         m_startupTimer.stop();
@@ -304,6 +323,22 @@ void Dravik_v2::setOpenState(int state, int status)
     const bool known = state >= 0 && state < int(std::size(names));
     inspect(2, QLatin1String(known ? names[state] : "undefined"));
     Q_EMIT openStateChanged(state);
+}
+
+void Dravik_v2::warnIfUnsupported(int operationMode)
+{
+    if (OperationModes::isSupported(m_device->value(DeviceConfigDeviceType), operationMode))
+        return;
+    Q_EMIT notification(StatusWarning,
+                        tr("Operation mode '%1' not supported.").arg(OperationModes::name(operationMode, false)), -1);
+}
+
+bool Dravik_v2::computeStartable(const QVariant &operationMode) const
+{
+    const QVariant mode = operationMode.isValid() ? operationMode : m_user->value(UserOperationMode);
+    const bool modeSupported =
+        !mode.isValid() || OperationModes::isSupported(m_device->value(DeviceConfigDeviceType), mode.toInt());
+    return m_openState == StateConnected && m_versionsAccepted && firmwareAtLeast(kMinFirmware) && modeSupported;
 }
 
 bool Dravik_v2::firmwareAtLeast(quint32 min) const
@@ -330,6 +365,7 @@ void Dravik_v2::checkVersions()
         failure = tr("Dravik firmware not supported!") + QLatin1Char(' ') +
                   versionTemplate(m_device->value(DeviceFirmwareVersion), kMinFirmware);
     } else if (software.toUInt() >= kMinSoftware) {
+        m_versionsAccepted = true;
         Q_EMIT setTriggerSources(ChannelCatalogue::triggerSources(m_device->value(DeviceFirmwareVersion).toUInt()));
         m_selectorMap = ChannelCatalogue::selectorMap();
         refreshAllParameters(true);
@@ -339,10 +375,24 @@ void Dravik_v2::checkVersions()
         failure = tr("Dravik software not supported!") + QLatin1Char(' ') + versionTemplate(software, kMinSoftware);
     }
 
-    // Connected all the same, so that a firmware update can still be made.
+    // Connected all the same, so that a firmware update can still be made,
+    // but never startable, whatever the firmware number: opened() is followed
+    // by startableChanged(false).
     notifyError(failure);
     announceStartable(false);
     setOpenState(StateConnected, 0);
+}
+
+void Dravik_v2::resendPendingRequests()
+{
+    // Requests made before the link was up (the start parameters set while
+    // initialising, a host's values given before open()) or lost with the
+    // last link never reached a detector: this one gets them now.
+    QHash<int, QVariant> requests;
+    for (int id : m_device->pendingIds())
+        requests.insert(id, m_device->newValue(id));
+    if (!requests.isEmpty())
+        m_device->setValue(requests);
 }
 
 void Dravik_v2::refreshAllParameters(bool skipIdentification)
@@ -358,6 +408,9 @@ void Dravik_v2::refreshAllParameters(bool skipIdentification)
 
 void Dravik_v2::onStartupTimer()
 {
+    // After the refresh: a write carries its whole command instance, so the
+    // other members must be known first.
+    resendPendingRequests();
     QTimer::singleShot(kGainUpdateDelayMs, this, &Dravik_v2::onPdGainLevelUpdateTimer);
     setOpenState(StateConnected, 0);
 }
@@ -412,10 +465,8 @@ void Dravik_v2::handleDeviceParameter(int id)
 {
     if (id == DeviceConfigInfoString)
         return;
-    if (m_startPending && m_device->pendingIds().isEmpty()) {
-        m_startPending = false;
-        Q_EMIT measurementCommand(StartMeasurement, 0);
-    }
+    if (m_startPhase == StartWaitingForParameters && m_device->pendingIds().isEmpty())
+        sendStart();
     // A failed read leaves the old value in place; only fresh values are acted on below.
     const bool confirmed = m_device->isValid(id);
     const QVariant v = m_device->value(id);
@@ -434,10 +485,13 @@ void Dravik_v2::handleDeviceParameter(int id)
     case MuxerChannel1:
     case MuxerDualChannelEnable:
     case MuxerGatingEnable:
-        setHwChannelMapping(m_device->value(MuxerDualChannelEnable).toUInt() != 0,
-                            m_device->value(MuxerGatingEnable).toUInt() != 0,
-                            quint8(m_device->value(MuxerChannel0).toUInt()),
-                            quint8(m_device->value(MuxerChannel1).toUInt()));
+        rebuildHwChannelMap();
+        break;
+    case DeviceConfigDeviceType:
+        // The device type decides which operation modes it supports; on a slow
+        // link it may arrive after opened().
+        if (isOpen() && computeStartable() != m_startable)
+            announceStartable(computeStartable());
         break;
     case MeasurementState:
         if (confirmed && v.isValid())
@@ -447,6 +501,7 @@ void Dravik_v2::handleDeviceParameter(int id)
         QTimer::singleShot(kGainUpdateDelayMs, this, &Dravik_v2::onPdGainLevelUpdateTimer);
         break;
     case GainRemotePowerValue:
+        noteRemotePower();
         Q_EMIT requestParameter(QList<int>{GainPdLevels, GainPdValue});
         break;
     case GainPdValue:
@@ -459,6 +514,33 @@ void Dravik_v2::handleDeviceParameter(int id)
     }
 }
 
+void Dravik_v2::noteRemotePower()
+{
+    if (!m_remotePowerAsked)
+        return;
+    m_remotePowerAsked = false;
+    if (m_device->value(GainRemotePowerValue).toDouble() >= 0.5) {
+        m_remotePowerRefusals = 0;
+        return;
+    }
+    // Refused or ignored. Asking again forever would keep the link busy with
+    // gain reads and writes; after a few tries the user has to act.
+    if (++m_remotePowerRefusals == kMaxRemotePowerRefusals) {
+        QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "remote power refused", m_remotePowerRefusals, "times");
+        notifyError(tr("The detector refused to switch remote power on %1 times in a row; it is not asked again "
+                       "until the next connection.")
+                        .arg(m_remotePowerRefusals));
+    }
+}
+
+void Dravik_v2::rebuildHwChannelMap()
+{
+    setHwChannelMapping(m_device->value(MuxerDualChannelEnable).toUInt() != 0,
+                        m_device->value(MuxerGatingEnable).toUInt() != 0,
+                        quint8(m_device->value(MuxerChannel0).toUInt()),
+                        quint8(m_device->value(MuxerChannel1).toUInt()));
+}
+
 void Dravik_v2::setHwChannelMapping(bool dual, bool gating, quint8 ch0, quint8 ch1)
 {
     QxtLogger *log = QxtLogger::getInstance();
@@ -469,6 +551,18 @@ void Dravik_v2::setHwChannelMapping(bool dual, bool gating, quint8 ch0, quint8 c
         return;
     }
     m_hwChannelMap = HardwareChannelMap::build(dual, gating, ch0, ch1, userInt(HvSourceType, -1), m_selectorMap);
+    // Both muxer outputs on one channel would interleave two signals in one
+    // chunk creator: the second output is left out, and the user told.
+    // Said once when the set-up turns so, not at every read of the muxer.
+    ChannelInfo shared;
+    const bool conflict = dual && ch0 == ch1 && channelInfo(m_selectorMap.value(ch0, -1), shared);
+    if (conflict && !m_muxerConflict) {
+        const QString text =
+            tr("Both muxer channels select '%1'; only muxer channel 0 is recorded.").arg(shared.name);
+        log->warning(kTag, Q_FUNC_INFO, text);
+        Q_EMIT notification(StatusWarning, text, -1);
+    }
+    m_muxerConflict = conflict;
 }
 
 // ---- parameter access ------------------------------------------------------
@@ -526,6 +620,12 @@ void Dravik_v2::onParameterStatusChanged(int parameterId, int status)
             applyStartParameters(true);
         }
         break;
+    case HvSourceType:
+        // The HV source decides where charge phases 0 and 1 arrive: the
+        // routing must follow at once, not at the next read of the muxer.
+        if (m_device->isValid(MuxerChannel0) && m_device->value(MuxerChannel0).isValid())
+            rebuildHwChannelMap();
+        break;
     default:
         break;
     }
@@ -539,15 +639,14 @@ void Dravik_v2::confirmUserRequest(int id)
 
     switch (id) {
     case UserOperationMode:
+        // Checked for the first mode a host sets too: a host that sets its
+        // mode once, before or after opening, must hear about it.
+        if (requested.isValid()) {
+            warnIfUnsupported(requested.toInt());
+            announceStartable(computeStartable(requested));
+        }
         if (current.isValid() && requested.isValid()) {
             const int mode = requested.toInt();
-            const bool supported = OperationModes::isSupported(m_device->value(DeviceConfigDeviceType), mode);
-            if (!supported) {
-                Q_EMIT notification(StatusWarning,
-                                    tr("Operation mode '%1' not supported.").arg(OperationModes::name(mode, false)),
-                                    -1);
-            }
-            Q_EMIT startableChanged(m_startable && supported);
             if ((mode == OperationModes::DisturbanceLevel || mode == OperationModes::SensitivityCheck) &&
                 mode != current.toInt()) {
                 log->debug(kTag, "reset user charge because of OpMode");
@@ -692,29 +791,49 @@ void Dravik_v2::start()
     QxtLogger *log = QxtLogger::getInstance();
     log->trace(kTag, Q_FUNC_INFO);
 
+    // Every start() ends in exactly one started() or stopped(): one that
+    // cannot go to the detector ends at once.
+    if (!isOpen() || !m_versionsAccepted) {
+        log->warning(kTag, Q_FUNC_INFO, "device not connected or not supported, start refused");
+        emitStopped(isOpen() ? StatusDeviceNotSupported : StatusInvalidDeviceState);
+        return;
+    }
+    if (isRunning() || m_startPhase != StartIdle) {
+        log->warning(kTag, Q_FUNC_INFO, "a measurement is running or starting already");
+        return;
+    }
+
     for (const auto &creator : qAsConst(m_chunkCreators))
         creator->reset();
-    // The hardware channels that feed a registered channel take part in this acquisition.
-    m_acquisition.clear();
+    // The channels the acquisition will feed, for the protocol thread; they
+    // are bound to their chunk creators when the detector has started, so
+    // that transfers of the previous acquisition still in flight end in
+    // their own chunks.
+    QList<int> channels;
     for (auto it = m_hwChannelMap.constBegin(); it != m_hwChannelMap.constEnd(); ++it) {
-        const QSharedPointer<DravikChunkCreator_v2> creator = m_chunkCreators.value(it.value());
-        if (creator)
-            m_acquisition.insert(it.key(), creator);
+        if (m_chunkCreators.contains(it.value()))
+            channels.append(it.key());
     }
-    Q_EMIT validHwChannels(m_acquisition.keys());
+    std::sort(channels.begin(), channels.end());
+    Q_EMIT validHwChannels(channels);
 
     if (m_user->value(ExpertMode).toBool()) {
         log->debug(kTag, "start in expert mode");
-        Q_EMIT measurementCommand(StartMeasurement, 0);
+        sendStart();
         return;
     }
     log->debug(kTag, "start in simplified mode");
-    m_startPending = true;
+    m_startPhase = StartWaitingForParameters;
     if (!m_user->pendingIds().isEmpty()) {
         log->debug(kTag, "wait for parameter adjustment to finish");
         return;
     }
-    m_startPending = false;
+    sendStart();
+}
+
+void Dravik_v2::sendStart()
+{
+    m_startPhase = StartAwaitingAnswer;
     Q_EMIT measurementCommand(StartMeasurement, 0);
 }
 
@@ -727,11 +846,58 @@ void Dravik_v2::sendStop()
 void Dravik_v2::stop(bool force)
 {
     QxtLogger::getInstance()->trace(kTag, Q_FUNC_INFO, force);
+    switch (m_startPhase) {
+    case StartWaitingForParameters:
+        // Never sent: nothing to stop at the detector.
+        m_startPhase = StartIdle;
+        emitStopped(0);
+        return;
+    case StartAwaitingAnswer:
+        // The detector may be starting: the stop follows the answer.
+        m_stopAfterStart = true;
+        return;
+    case StartIdle:
+        break;
+    }
     if (!isRunning()) {
         Q_EMIT stopped(0);
         return;
     }
     sendStop();
+}
+
+void Dravik_v2::abandonMeasurement(int status)
+{
+    const bool starting = m_startPhase != StartIdle;
+    m_startPhase = StartIdle;
+    m_stopAfterStart = false;
+    setReady(false);
+    if (isRunning())
+        setRunning(false, status);
+    else if (starting)
+        emitStopped(status);
+}
+
+void Dravik_v2::bindAcquisition()
+{
+    discardUnfinishedTransfers();
+    m_acquisition.clear();
+    for (auto it = m_hwChannelMap.constBegin(); it != m_hwChannelMap.constEnd(); ++it) {
+        const QSharedPointer<DravikChunkCreator_v2> creator = m_chunkCreators.value(it.value());
+        if (creator)
+            m_acquisition.insert(it.key(), creator);
+    }
+}
+
+void Dravik_v2::discardUnfinishedTransfers()
+{
+    for (const auto &creator : qAsConst(m_chunkCreators)) {
+        const qint64 bytes = creator->discardSlices();
+        if (bytes > 0) {
+            QxtLogger::getInstance()->warning(kTag, "channel", creator->channelId(), ": discarded", bytes,
+                                              "bytes of a transfer that did not finish");
+        }
+    }
 }
 
 void Dravik_v2::disengage()
@@ -747,10 +913,26 @@ void Dravik_v2::onMeasurementCommandResponse(MeasurementCommands command, bool s
 {
     QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "command", int(command), "success", success);
     switch (command) {
-    case StartMeasurement:
-        setRunning(success, success ? 0 : StatusMeasurementAborted);
+    case StartMeasurement: {
+        // An answer for a start that was given up (link lost, closed) changes nothing.
+        if (m_startPhase != StartAwaitingAnswer)
+            break;
+        m_startPhase = StartIdle;
+        if (success) {
+            bindAcquisition();
+            setRunning(true, 0);
+            if (m_stopAfterStart) {
+                m_stopAfterStart = false;
+                sendStop();
+            }
+        } else {
+            // A refused start ends the start() that sent it, running or not.
+            m_stopAfterStart = false;
+            emitStopped(StatusMeasurementAborted);
+        }
         Q_EMIT requestParameter(QList<int>{MeasurementState});
         break;
+    }
     case StopMeasurement:
         Q_EMIT requestParameter(QList<int>{MeasurementState});
         setReady(false);
@@ -771,9 +953,14 @@ void Dravik_v2::setRunning(bool running, int status)
         Q_EMIT started();
     } else {
         m_flags &= ~FlagRunning;
-        inspect(0, QStringLiteral("signal stopped (%1)").arg(status));
-        Q_EMIT stopped(status);
+        emitStopped(status);
     }
+}
+
+void Dravik_v2::emitStopped(int status)
+{
+    inspect(0, QStringLiteral("signal stopped (%1)").arg(status));
+    Q_EMIT stopped(status);
 }
 
 void Dravik_v2::setReady(bool isReadyNow)
@@ -797,7 +984,8 @@ void Dravik_v2::processPdBoxMeasurementState(int state)
             setReady(true);
             break;
         }
-        if (!isRunning()) {
+        // Our own start on its way is no stranger's measurement.
+        if (!isRunning() && m_startPhase != StartAwaitingAnswer) {
             // The detector runs without a start from us: stop it.
             QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "stopping measurement on device");
             sendStop();
@@ -878,7 +1066,9 @@ void Dravik_v2::processChunk(int hwChannelId, quint64 start, quint64 end)
         QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "no handler for channel", hwChannelId);
         return;
     }
-    const int channelId = m_hwChannelMap.value(hwChannelId, 0);
+    // Announced under the channel whose creator holds the chunk: the muxer may
+    // have been changed since the acquisition started.
+    const int channelId = creator->channelId();
     for (int token : creator->collectChunks(start, end, false))
         Q_EMIT channelDataAvailable(channelId, token);
 }
@@ -976,21 +1166,30 @@ void Dravik_v2::applyGating(bool enable)
         systemLevel = 0.1585;
         systemHoldTime = 20000;
     }
-    const QVariant holdTime = m_user->value(SettingsDigitalChannel0HoldTime);
-    if (DeviceSettings::isUnsignedNumber(holdTime)) {
-        log->debug(kTag, "Overwrite Digitalchannel 0 Holdtime with value", holdTime);
-        digitalHoldTime = quint32(holdTime.toDouble());
-    }
+    // Overrides from the host's settings. They can also arrive through
+    // setValue() unchecked, so a value the detector cannot take is refused
+    // here, with a warning, and the built-in value stays.
+    const auto overrideHoldTime = [&](int id, const char *text, quint32 *holdTime) {
+        const QVariant value = m_user->value(id);
+        if (!value.isValid())
+            return;
+        if (DeviceSettings::toHoldTime(value, holdTime))
+            log->debug(kTag, text, value);
+        else
+            log->warning(kTag, Q_FUNC_INFO, "ignoring", ParameterCatalogue::logName(id), value,
+                         ": not a number from 0 to 4294967295");
+    };
+    overrideHoldTime(SettingsDigitalChannel0HoldTime, "Overwrite Digitalchannel 0 Holdtime with value",
+                     &digitalHoldTime);
     const QVariant level = m_user->value(SettingsSystemGatingLevel);
-    if (isNumber(level)) {
+    if (isNumber(level) && std::isfinite(level.toDouble())) {
         log->debug(kTag, "Overwrite Systemgating level with value", level);
         systemLevel = level.toDouble();
+    } else if (level.isValid()) {
+        log->warning(kTag, Q_FUNC_INFO, "ignoring", ParameterCatalogue::logName(SettingsSystemGatingLevel), level,
+                     ": not a finite number");
     }
-    const QVariant systemHold = m_user->value(SettingsSystemGatingHoldTime);
-    if (isNumber(systemHold)) {
-        log->debug(kTag, "Overwrite Systemgating hold time with value", systemHold);
-        systemHoldTime = quint32(systemHold.toDouble());
-    }
+    overrideHoldTime(SettingsSystemGatingHoldTime, "Overwrite Systemgating hold time with value", &systemHoldTime);
     m_device->setValue(QHash<int, QVariant>{
         {1099, float(systemLevel)},
         {1100, systemHoldTime},
@@ -1033,8 +1232,10 @@ void Dravik_v2::setGainsByCharge(bool enable, double charge)
                                                    GainSelection::targetDb(charge, factor));
     log->debug(kTag, "set gain values:", gain, "depending on charge:", charge);
     QHash<int, QVariant> request{{GainPdValue, float(gain)}};
-    if (m_device->value(GainRemotePowerValue).toDouble() < 0.5)
+    if (m_device->value(GainRemotePowerValue).toDouble() < 0.5 && m_remotePowerRefusals < kMaxRemotePowerRefusals) {
         request.insert(GainRemotePowerValue, 1.0f);
+        m_remotePowerAsked = true;
+    }
     m_device->setValue(request);
 }
 

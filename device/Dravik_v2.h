@@ -49,6 +49,10 @@ public:
         StatusLinkDown = -4 // running cleared because the link went down
     };
 
+    // How often in a row the detector may refuse to switch remote power on
+    // before the device stops asking until the next open().
+    static constexpr int kMaxRemotePowerRefusals = 3;
+
     // Builds the view of a kind for a device; set by the plug-in, which knows
     // the widgets (they build on the device, not the other way round).
     using WidgetFactory = std::function<QWidget *(int kind, Dravik_v2 *device)>;
@@ -101,6 +105,8 @@ public:
     // Asks the detector for every device parameter again; with
     // skipIdentification the serial number and versions are left out.
     void refreshAllParameters(bool skipIdentification);
+    // Sends again what is pending in the device container.
+    void resendPendingRequests();
 
 Q_SIGNALS:
     void openIo();
@@ -151,8 +157,15 @@ private:
     void setOpenState(int state, int status);
     void checkVersions();
     void announceStartable(bool startable);
+    // Open, versions accepted and the operation mode (the requested one, or
+    // the current one when operationMode is invalid) supported by the device type.
+    bool computeStartable(const QVariant &operationMode = QVariant()) const;
+    // The warning notification for an operation mode the device type lacks.
+    void warnIfUnsupported(int operationMode);
     void handleDeviceParameter(int id);
+    void noteRemotePower();
     void setHwChannelMapping(bool dual, bool gating, quint8 ch0, quint8 ch1);
+    void rebuildHwChannelMap();
     void inspect(int event, const QString &text);
     void processChunk(int hwChannelId, quint64 start, quint64 end);
 
@@ -163,17 +176,44 @@ private:
     void applyTriggerLevelByCharge();
     void processPdBoxMeasurementState(int state);
     void onChannelStateChanged(int id, quint8 state);
+    void sendStart();
     void sendStop();
     void setRunning(bool running, int status);
     void setReady(bool isReadyNow);
+    void emitStopped(int status);
+    // Ends a start that has not been answered: a waiting one is never sent,
+    // and the host hears stopped(status) for it. Also clears ready and running.
+    void abandonMeasurement(int status);
+    // Binds the hardware channels of the acquisition that just started to the
+    // chunk creators of the channels they feed.
+    void bindAcquisition();
+    // Drops what a transfer that never ended left in the chunk creators.
+    void discardUnfinishedTransfers();
 
     // User requests: checked, given their side effects and confirmed.
     void confirmUserRequest(int id);
     void confirmUser(int id, const QVariant &value);
     int userInt(int id, int fallback) const;
 
+    // Where a start() stands until the detector answers it.
+    enum StartPhase {
+        StartIdle,
+        StartWaitingForParameters, // simplified start, not sent yet
+        StartAwaitingAnswer        // sent, no answer yet
+    };
+
+    bool m_initialized = false;
     int m_openState = StateDisconnected;
-    bool m_startPending = false;
+    StartPhase m_startPhase = StartIdle;
+    // stop() came while the start was on its way: sent once the start is answered.
+    bool m_stopAfterStart = false;
+    // The version check of this connection passed.
+    bool m_versionsAccepted = false;
+    // Remote power: asked for and not read back yet; refusals in a row.
+    bool m_remotePowerAsked = false;
+    int m_remotePowerRefusals = 0;
+    // Both muxer outputs select one channel (the second is not recorded).
+    bool m_muxerConflict = false;
     // Logical channel → its chunk creator, for the life of the device.
     QHash<int, QSharedPointer<DravikChunkCreator_v2>> m_chunkCreators;
     // Hardware channel → chunk creator of the running acquisition.

@@ -74,7 +74,9 @@ QHash<int, int> HardwareChannelMap::build(bool dual, bool gating, quint8 ch0, qu
     const auto channelOf = [&selectorMap](quint8 selector) { return selectorMap.value(selector, -1); };
     if (dual) {
         map.insert(kDualOutput0, channelOf(ch0));
-        map.insert(kDualOutput1, channelOf(ch1));
+        // Two outputs on one channel would interleave two signals in one
+        // chunk: the second is left without a channel (the device warns).
+        map.insert(kDualOutput1, ch1 == ch0 ? -1 : channelOf(ch1));
     } else {
         map.insert(kSingleOutput, channelOf(ch0));
         if (gating) {

@@ -76,6 +76,10 @@ void DravikAbstractProtocolHandler_v2::enterDisconnected()
         logDebug(QStringLiteral("disconnect (%1)").arg(m_socket->lastErrorString()));
     setConnectionState(Disconnected);
     Q_EMIT connectionChanged(false);
+    if (m_reopenRequested && m_connectionState == Disconnected) {
+        m_reopenRequested = false;
+        onOpen();
+    }
 }
 
 void DravikAbstractProtocolHandler_v2::onOpen()
@@ -96,6 +100,9 @@ void DravikAbstractProtocolHandler_v2::onOpen()
         logDebug(QStringLiteral("%1 invalid connection state %2")
                      .arg(QLatin1String(Q_FUNC_INFO))
                      .arg(int(m_connectionState)));
+        // A host that closes and opens at once means to connect again.
+        if (m_connectionState == Disconnecting)
+            m_reopenRequested = true;
         return;
     }
 
@@ -114,6 +121,7 @@ void DravikAbstractProtocolHandler_v2::onOpen()
 void DravikAbstractProtocolHandler_v2::onClose()
 {
     logDebug(QStringLiteral("%1 %2").arg(QLatin1String(Q_FUNC_INFO)).arg(int(m_connectionState)));
+    m_reopenRequested = false;
     switch (m_connectionState) {
     case Disconnected:
         // Nothing to close, but the caller still hears that the link is down.
@@ -133,6 +141,10 @@ void DravikAbstractProtocolHandler_v2::onClose()
 
 void DravikAbstractProtocolHandler_v2::onConnected()
 {
+    // A connection attempt closed while it was under way may still complete;
+    // the socket then closes it, and the device never saw it up.
+    if (m_connectionState == Disconnecting)
+        return;
     if (!m_aliveTimer) {
         m_aliveTimer = new QTimer(this);
         m_aliveTimer->setSingleShot(true);

@@ -124,6 +124,9 @@ private:
 
     QSharedPointer<AbstractParameterContainer> m_userParameters;
     ConnectionState m_connectionState = Disconnected;
+    // open() came while the last connection was still closing: carried out
+    // once it has closed, unless a close() takes it back.
+    bool m_reopenRequested = false;
     int m_socketTimeout = kSocketTimeoutMs;
     DeviceSocket_v2 *m_socket = nullptr;
     QList<int> m_validChannels;

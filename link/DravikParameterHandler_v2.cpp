@@ -103,17 +103,19 @@ void DravikParameterHandler_v2::changeParameterIntern(const QList<int> &paramete
 
     QHash<InstanceKey, QList<int>> groups;
     QList<int> representatives = groupRepresentatives(known, true, &groups);
-    auto keyOf = [&translator](int id) { return InstanceKey(translator.command(id, true), translator.firstIndex(id)); };
     // Set commands ascending (none, 0xFFFF, last), then instance; ties keep their order.
     std::stable_sort(representatives.begin(), representatives.end(),
-                     [&keyOf](int a, int b) { return keyOf(a) < keyOf(b); });
+                     [this](int a, int b) { return writeKey(a) < writeKey(b); });
 
     for (int id : qAsConst(representatives)) {
-        const InstanceKey key = keyOf(id);
+        const InstanceKey key = writeKey(id);
         bool ok = false;
         const QByteArray payload = m_pdQlp->compose(id, true, &ok);
         if (ok && key.first != QlpCommandTranslator_v2::kNoCommand) {
             Q_EMIT sendQlpCommand(key.first, payload);
+            ++m_writes[key].unanswered;
+            for (int member : groups.value(key))
+                m_sentValues.insert(member, m_deviceParameters ? m_deviceParameters->newValue(member) : QVariant());
             continue;
         }
         QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "parameter set failed", "parameter",
@@ -149,27 +151,50 @@ void DravikParameterHandler_v2::onQlpPacket(quint16 command, quint16 stateCode, 
     if (affected.isEmpty())
         affected = translator.parameters(command, 0);
 
-    if (m_pdQlp->isAcknowledgeFailure(ackCode)) {
+    // The bookkeeping of writes in flight for this instance.
+    const InstanceKey key = affected.isEmpty() ? InstanceKey() : writeKey(affected.first());
+    const bool isSet = translator.isSetCommand(command);
+    const bool failed = m_pdQlp->isAcknowledgeFailure(ackCode);
+    auto writes = m_writes.find(key);
+    if (writes != m_writes.end()) {
+        if (isSet) {
+            writes->unanswered = qMax(0, writes->unanswered - 1);
+            if (!failed)
+                ++writes->readBacks;
+        } else {
+            writes->readBacks = qMax(0, writes->readBacks - 1);
+        }
+        if (writes->unanswered == 0 && writes->readBacks == 0)
+            m_writes.erase(writes);
+    }
+    const QList<int> pendingIds = m_deviceParameters ? m_deviceParameters->pendingIds() : QList<int>();
+    const QSet<int> pending(pendingIds.begin(), pendingIds.end());
+
+    const auto failAffected = [&] {
+        for (int id : qAsConst(affected)) {
+            if (maySettle(key, id, pending))
+                fail(id);
+        }
+    };
+    if (failed) {
         log->debug(kTag, Q_FUNC_INFO, "acknowledge failure, params", names(affected, QStringLiteral(", ")));
-        for (int id : qAsConst(affected))
-            fail(id);
+        failAffected();
         return;
     }
 
-    if (!translator.isSetCommand(command)) {
+    if (!isSet) {
         const PdQlp_v2::ParameterValues values = m_pdQlp->parameterData(command, cmdData);
         if (values.isEmpty()) {
             log->debug(kTag, Q_FUNC_INFO, "error translating packet", "command", QString::number(command, 16), "data",
                        cmdData.toHex());
-            for (int id : qAsConst(affected))
-                fail(id);
+            failAffected();
             return;
         }
         for (const auto &pair : values) {
-            if (m_deviceParameters)
-                m_deviceParameters->update(pair.first, pair.second, AbstractParameterContainer::StatusSynchronised);
-            else
+            if (!m_deviceParameters)
                 log->debug(kTag, Q_FUNC_INFO, "device parameter pointer is null!");
+            else if (maySettle(key, pair.first, pending))
+                m_deviceParameters->update(pair.first, pair.second, AbstractParameterContainer::StatusSynchronised);
         }
         return;
     }
@@ -177,4 +202,23 @@ void DravikParameterHandler_v2::onQlpPacket(quint16 command, quint16 stateCode, 
     // A write was accepted: read the whole instance back to confirm it.
     if (!affected.isEmpty())
         requestParameter(affected.first());
+}
+
+DravikParameterHandler_v2::InstanceKey DravikParameterHandler_v2::writeKey(int parameterId) const
+{
+    const QlpCommandTranslator_v2 &translator = m_pdQlp->translator();
+    return InstanceKey(translator.command(parameterId, true), translator.firstIndex(parameterId));
+}
+
+bool DravikParameterHandler_v2::maySettle(const InstanceKey &key, int parameterId, const QSet<int> &pending) const
+{
+    if (!pending.contains(parameterId))
+        return true;
+    return !m_writes.contains(key) && m_sentValues.value(parameterId) == m_deviceParameters->newValue(parameterId);
+}
+
+void DravikParameterHandler_v2::onDisconnect()
+{
+    // Nothing in flight will be answered; the next read settles what is pending.
+    m_writes.clear();
 }

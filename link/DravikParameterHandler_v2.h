@@ -18,6 +18,13 @@ class PdQlp_v2;
 //
 // There is no time-out here: a request without an answer leaves its
 // parameters pending until the next change, read or disconnect.
+//
+// A read never confirms a parameter over a newer request: while a write of
+// its command instance is on its way (sent, or acknowledged and not read back
+// yet), or while the host's latest value has not been sent at all (the
+// request is still queued to this thread), a pending parameter keeps waiting
+// and only the read-back of the write that carried its latest value confirms
+// it. The other parameters of the instance are confirmed as usual.
 class DravikParameterHandler_v2 : public AbstractJobHandler_v2
 {
     Q_OBJECT
@@ -40,6 +47,7 @@ public:
 
 public Q_SLOTS:
     void onQlpPacket(quint16 command, quint16 stateCode, quint16 ackCode, QByteArray cmdData) override;
+    void onDisconnect() override;
 
 private Q_SLOTS:
     void onDeviceParameterStatusChanged(QHash<int, int> changes);
@@ -53,7 +61,22 @@ private:
                                     QHash<InstanceKey, QList<int>> *members = nullptr) const;
     void fail(int parameterId);
     QString names(const QList<int> &parameterIds, const QString &separator) const;
+    // The write instance (set command, first index) of a parameter.
+    InstanceKey writeKey(int parameterId) const;
+    // Whether an answer for key may settle parameterId now (see the class comment).
+    bool maySettle(const InstanceKey &key, int parameterId, const QSet<int> &pending) const;
+
+    // Writes in flight per instance: sets sent and not answered, and sets
+    // acknowledged whose read-back has not come yet.
+    struct Writes
+    {
+        int unanswered = 0;
+        int readBacks = 0;
+    };
 
     PdQlp_v2 *m_pdQlp = nullptr;
     QSharedPointer<AbstractParameterContainer> m_deviceParameters;
+    QHash<InstanceKey, Writes> m_writes;
+    // The value each parameter was last sent with.
+    QHash<int, QVariant> m_sentValues;
 };

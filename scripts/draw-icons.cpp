@@ -1,7 +1,9 @@
 // Draws the monochrome icons of the widgets. Each is black on a transparent
 // background: only the alpha matters, the controls tint them with the palette.
+// Also draws the device's picture, the one coloured image: what a host shows
+// beside the device's name.
 //
-// Built and run by scripts/draw-icons; writes into the folder given as argument.
+// Built and run by scripts/draw-icons: draw-icons ICON_FOLDER DEVICE_PICTURE.
 
 #include <QDir>
 #include <QGuiApplication>
@@ -9,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
 
@@ -21,9 +24,9 @@ QPen stroke(qreal width)
     return QPen(Qt::black, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
 }
 
-bool draw(const QString &path, const std::function<void(QPainter &)> &paint)
+bool draw(const QString &path, const std::function<void(QPainter &)> &paint, int size = kSize)
 {
-    QImage image(kSize, kSize, QImage::Format_ARGB32);
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -101,5 +104,38 @@ int main(int argc, char **argv)
         p.drawLine(QPointF(14, 36), QPointF(21, 36));
         p.drawLine(QPointF(36, 14), QPointF(36, 21));
     });
+    if (argc > 2) {
+        // The detector: a grey case with a screen showing a damped test
+        // voltage and a PD pulse on it, a status LED and two connectors.
+        ok &= draw(QString::fromLocal8Bit(argv[2]), [](QPainter &p) {
+            p.setPen(QPen(QColor(60, 64, 70), 3));
+            p.setBrush(QColor(196, 200, 206));
+            p.drawRoundedRect(QRectF(6, 22, 116, 84), 10, 10);
+            p.setBrush(QColor(24, 32, 44));
+            p.setPen(Qt::NoPen);
+            p.drawRoundedRect(QRectF(16, 32, 70, 52), 4, 4);
+            QPainterPath voltage;
+            for (int i = 0; i <= 64; ++i) {
+                const qreal t = i / 64.0;
+                const QPointF point(19 + t * 64, 58 - 20 * std::exp(-2.2 * t) * std::cos(6.283 * 3 * t));
+                if (i == 0)
+                    voltage.moveTo(point);
+                else
+                    voltage.lineTo(point);
+            }
+            p.setPen(QPen(QColor(80, 170, 255), 2.5));
+            p.setBrush(Qt::NoBrush);
+            p.drawPath(voltage);
+            p.setPen(QPen(QColor(255, 90, 70), 2.5));
+            p.drawPolyline(QPolygonF({QPointF(40, 58), QPointF(43, 38), QPointF(46, 66), QPointF(49, 58)}));
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(60, 200, 90));
+            p.drawEllipse(QRectF(96, 34, 14, 14));
+            p.setBrush(QColor(60, 64, 70));
+            p.drawEllipse(QRectF(94, 60, 18, 18));
+            p.drawRect(QRectF(30, 106, 12, 12));
+            p.drawRect(QRectF(86, 106, 12, 12));
+        }, 128);
+    }
     return ok ? 0 : 1;
 }

@@ -165,6 +165,23 @@ private Q_SLOTS:
         QCOMPARE(log.texts(QtDebugMsg, QStringLiteral("dravik")), QStringList{line("unknown token ") + QString::number(token)});
     }
 
+    // Slices of a transfer that never ended go, whether joined in a run or
+    // out of order; a chunk waiting for the host stays, and the next chunk
+    // holds nothing of the old transfer.
+    void unfinishedTransferIsDiscarded()
+    {
+        DravikChunkCreator_v2 creator(kChannel);
+        const int waiting = makeChunk(creator, 5, QByteArray("kept"));
+        creator.addSlice(10, QByteArray("run"));
+        creator.addSlice(20, QByteArray("more"));
+        creator.addSlice(15, QByteArray("x")); // out of order: the map
+        QCOMPARE(creator.discardSlices(), qint64(8));
+        QCOMPARE(creator.discardSlices(), qint64(0));
+        QCOMPARE(creator.statusText(), QString());
+        QCOMPARE(*creator.takeToken(makeChunk(creator, 30, QByteArray("new"))).data, QByteArray("new"));
+        QCOMPARE(*creator.takeToken(waiting).data, QByteArray("kept"));
+    }
+
     void bound_data()
     {
         QTest::addColumn<int>("maxOutstanding");

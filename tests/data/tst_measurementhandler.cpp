@@ -47,7 +47,8 @@ private Q_SLOTS:
     void dataFramesComeBackAsChannelData()
     {
         // Unpacked on the unpack thread, in frame order: a group-1 sample,
-        // then the group's termination.
+        // then the group's termination; a start answer that came after the
+        // frames is reported after their blocks.
         LogCapture log;
         DravikMeasurementHandler_v2 job;
         QStringList order;
@@ -61,20 +62,26 @@ private Q_SLOTS:
                 [&](int channel, quint64 trigger, quint64 packet) {
                     order.append(QStringLiteral("end %1 %2 %3").arg(channel).arg(trigger).arg(packet));
                 });
+        connect(&job, &AbstractMeasurementJob_v2::measurementCommandResult, this,
+                [&](MeasurementCommands command, bool success) {
+                    order.append(QStringLiteral("answer %1 %2").arg(int(command)).arg(success));
+                });
         g_previous = qInstallMessageHandler(threadSpy);
         const QByteArray header = QByteArray::fromHex("01000000 0000 0000 0500000000000000");
         job.onQlpPacket(0x0F5B, 0, 0, QByteArray::fromHex("cafe"));
         job.onQlpPacket(0x0F5B, 0, 0, header + QByteArray::fromHex("0600000000000000 01000000"));
         job.onQlpPacket(0x0F5B, 0, 0, header + QByteArray::fromHex("0700000000000000"));
+        job.onQlpPacket(0x0F00, 0, 0, QByteArray());
         QVERIFY(order.isEmpty());
 
-        QTRY_COMPARE(order.size(), 18);
+        QTRY_COMPARE(order.size(), 19);
         qInstallMessageHandler(g_previous);
         QStringList expected;
         for (const char *kind : {"data", "end"}) {
             for (int channel : {9, 10, 11, 12, 13, 14, 15, 16, 8})
                 expected.append(QStringLiteral("%1 %2 5 %3").arg(kind).arg(channel).arg(kind[0] == 'd' ? 6 : 7));
         }
+        expected.append(QStringLiteral("answer 0 1"));
         QCOMPARE(order, expected);
         QCOMPARE(blocks.first().toHex(), QByteArray("01"));
         QCOMPARE(blocks.at(1).toHex(), QByteArray("00"));
@@ -181,6 +188,8 @@ private Q_SLOTS:
         QSignalSpy sent(&job, &AbstractJobHandler_v2::sendQlpCommand);
         LogCapture log;
         job.onQlpPacket(quint16(command), quint16(stateCode), quint16(ackCode), payload);
+        // Answers come back through the unpack thread, behind the data before them.
+        QTRY_COMPARE(result.size(), results.size());
 
         QList<Result> gotResults;
         for (const QList<QVariant> &args : qAsConst(result))

@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 #include "ParameterHandler.h"
 #include "PdQlp_v2.h"
+#include "SimPayloads.h"
 #include "TestQuery.h"
 
 #include <QElapsedTimer>
@@ -36,6 +37,7 @@ QList<int> firstArguments(const QSignalSpy &spy)
 }
 
 enum : int {
+    Trigger1Level = 1049,
     SettingsConnection = 1171,
     UserCharge = 2000,
     UserOperationMode = 2001,
@@ -66,7 +68,11 @@ private:
     // Waits until the link has carried every requested device parameter.
     void settle()
     {
-        QVERIFY(QTest::qWaitFor([this] { return deviceParams().pendingIds().isEmpty(); }, 10000));
+        const bool settled = QTest::qWaitFor([this] { return deviceParams().pendingIds().isEmpty(); }, 10000);
+        QString ids;
+        for (int id : deviceParams().pendingIds())
+            ids += QString::number(id) + QLatin1Char(' ');
+        QVERIFY2(settled, qPrintable(ids));
     }
 
     void applyEnvironment(const TestQuery &query)
@@ -147,32 +153,31 @@ private Q_SLOTS:
         }
     }
 
-    void versionRejections_data()
+    void rejectedVersionsOpenButNeverStartable_data()
     {
         QTest::addColumn<int>("protocol");
         QTest::addColumn<int>("firmware");
         QTest::addColumn<int>("software");
         QTest::addColumn<int>("hardware");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("startable");
         const QString text = QStringLiteral("Dravik %1 not supported! You need at least version %2 or higher. "
                                             "Current version is %3.");
-        // The last startable announcement follows the firmware check alone.
-        QTest::newRow("protocol 1") << 1 << 23 << 11 << 3 << text.arg("protocol").arg(2).arg(1) << true;
-        QTest::newRow("firmware 22") << 2 << 22 << 2 << 3 << text.arg("firmware").arg(23).arg(22) << false;
+        QTest::newRow("protocol 1") << 1 << 23 << 11 << 3 << text.arg("protocol").arg(2).arg(1);
+        QTest::newRow("firmware 22") << 2 << 22 << 2 << 3 << text.arg("firmware").arg(23).arg(22);
         // Below software 2 the hardware version stands for the firmware; the
         // message still names the firmware parameter.
-        QTest::newRow("software 1 uses hardware") << 2 << 30 << 1 << 22 << text.arg("firmware").arg(23).arg(30) << false;
-        QTest::newRow("software 10") << 2 << 23 << 10 << 3 << text.arg("software").arg(11).arg(10) << true;
+        QTest::newRow("software 1 uses hardware") << 2 << 30 << 1 << 22 << text.arg("firmware").arg(23).arg(30);
+        QTest::newRow("software 10") << 2 << 23 << 10 << 3 << text.arg("software").arg(11).arg(10);
     }
-    void versionRejections()
+    // Opened, so that the firmware can be updated, but never startable,
+    // whatever the firmware number: the last word is startableChanged(false).
+    void rejectedVersionsOpenButNeverStartable()
     {
         QFETCH(int, protocol);
         QFETCH(int, firmware);
         QFETCH(int, software);
         QFETCH(int, hardware);
         QFETCH(QString, text);
-        QFETCH(bool, startable);
         SimIdentity identity;
         identity.protocolVersion = quint8(protocol);
         identity.firmwareVersion = quint8(firmware);
@@ -190,11 +195,15 @@ private Q_SLOTS:
         QCOMPARE(notes.first().at(0).value<StatusType>(), StatusError);
         QCOMPARE(notes.first().at(1).toString(), text);
         QCOMPARE(notes.first().at(2).toInt(), -1);
-        QVERIFY(startables.count() >= 2);
-        QCOMPARE(startables.at(startables.count() - 2).first().toBool(), false);
-        QCOMPARE(startables.last().first().toBool(), startable);
+        QCOMPARE(startables.last().first().toBool(), false);
+        QVERIFY(!m_device->isOpenAndStartable());
         QCOMPARE(m_sim->requestCount(0x0F42), 0);
         QCOMPARE(m_device->openState(), 2);
+        // A start is refused at once, with a stop the host can wait for.
+        QSignalSpy stopped(m_device, qOverload<int>(&AbstractDevice::stopped));
+        m_device->start();
+        QCOMPARE(stopped.count(), 1);
+        QCOMPARE(stopped.first().first().toInt(), int(Dravik_v2::StatusDeviceNotSupported));
     }
 
     void pollsStateAndVitalData()
@@ -277,10 +286,34 @@ private Q_SLOTS:
         QCOMPARE(u32At(systemGating, 8), 20000u);
     }
 
+    // Hold-time overrides reach the detector as given; values it cannot take
+    // (negative, not finite, beyond 32 bits) are refused with a warning and
+    // the built-in value stays.
+    void gatingPathAndSettingsOverrides_data()
+    {
+        QTest::addColumn<QVariant>("digitalHold");
+        QTest::addColumn<QVariant>("systemHold");
+        QTest::addColumn<quint32>("digitalSent");
+        QTest::addColumn<quint32>("systemSent");
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("as given") << QVariant(1234) << QVariant("777") << 1234u << 777u << 0;
+        QTest::newRow("negative") << QVariant(-5) << QVariant(-1.0) << 200000u << 0u << 2;
+        QTest::newRow("beyond 32 bits") << QVariant(1e12) << QVariant(4294967296.0) << 200000u << 0u << 2;
+        QTest::newRow("not finite") << QVariant(qInf()) << QVariant("nan") << 200000u << 0u << 2;
+    }
     void gatingPathAndSettingsOverrides()
     {
+        QFETCH(QVariant, digitalHold);
+        QFETCH(QVariant, systemHold);
+        QFETCH(quint32, digitalSent);
+        QFETCH(quint32, systemSent);
+        QFETCH(int, warnings);
         openRig();
-        m_device->applySettings({{"HoldTimeDG0", 1234}, {"SystemGatingLevel", 0.25}, {"SystemGatingHoldTime", "777"}});
+        // Straight into the parameters, as a host or the debug view may write them.
+        m_device->setValue(1173, digitalHold);
+        m_device->setValue(1175, systemHold);
+        m_device->applySettings({{"SystemGatingLevel", 0.25}});
+        LogCapture log;
         TestQuery query;
         query.keyed.insert(AbstractQueryObject::KeyOperationMode, 0);
         query.keyed.insert(AbstractQueryObject::KeyHvSourceType, 1);
@@ -292,46 +325,79 @@ private Q_SLOTS:
         QCOMPARE(quint8(system.at(1)), quint8(0));
         // The overrides replace the built-in values all the same.
         QCOMPARE(f32At(system, 4), 0.25f);
-        QCOMPARE(u32At(system, 8), 777u);
-        QCOMPARE(u32At(m_sim->parameter(0x0F4C, 0), 5), 1234u);
+        QCOMPARE(u32At(system, 8), systemSent);
+        QCOMPARE(u32At(m_sim->parameter(0x0F4C, 0), 5), digitalSent);
+        QCOMPARE(log.texts(QtWarningMsg).filter("ignoring").size(), warnings);
         // The gain of the system gating channel is fixed.
         QCOMPARE(f32At(m_sim->parameter(0x0F47, 0), 4), -16.0f);
     }
 
-    void startPaths()
+    // Every start() ends in exactly one started() or stopped(), and a stop()
+    // given while the start is pending is not lost: the host hears exactly
+    // one stopped(), and the detector is not left measuring.
+    void everyStartEndsOnceAndStopIsNeverLost_data()
     {
-        openRig();
-        QSignalSpy commands(m_device, &Dravik_v2::measurementCommand);
-        QSignalSpy stopped(m_device, qOverload<int>(&AbstractDevice::stopped));
-
-        // Not running: stop answers at once, nothing is sent.
-        m_device->stop(false);
-        QCOMPARE(stopped.count(), 1);
-        QCOMPARE(stopped.first().first().toInt(), 0);
-        QCOMPARE(commands.count(), 0);
-
-        // Simplified start waits while a user parameter is pending and goes
-        // out with the next confirmed device parameter.
-        const auto pendUserParameter = [this](int value) {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QStringList>("expected"); // in order: "started", "stopped <status>"
+        QTest::addColumn<int>("startSent"); // -1: either
+        QTest::newRow("stop while waiting for parameters") << "waiting" << QStringList{"stopped 0"} << 0;
+        QTest::newRow("stop while the start is on its way") << "delayed" << QStringList{"started", "stopped 0"} << 1;
+        QTest::newRow("start refused") << "refused" << QStringList{"stopped -1006"} << 1;
+        QTest::newRow("link lost while starting") << "lost" << QStringList{"stopped -4"} << -1;
+        QTest::newRow("close while waiting for parameters") << "close" << QStringList{"stopped -4"} << 0;
+        QTest::newRow("not connected") << "closed" << QStringList{"stopped -1005"} << 0;
+    }
+    void everyStartEndsOnceAndStopIsNeverLost()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QStringList, expected);
+        QFETCH(int, startSent);
+        if (scenario != "closed")
+            openRig();
+        QStringList seen;
+        connect(m_device, &AbstractDevice::started, this, [&seen] { seen << "started"; });
+        connect(m_device, qOverload<int>(&AbstractDevice::stopped), this,
+                [&seen](int status) { seen << QStringLiteral("stopped %1").arg(status); });
+        // A simplified start waits while a user parameter is pending.
+        if (scenario == "waiting" || scenario == "close") {
             const QSignalBlocker blocker(m_device->userContainer().data());
-            m_device->userContainer()->setValue(2008, value);
-        };
-        pendUserParameter(60);
-        m_device->start();
-        QCOMPARE(commands.count(), 0);
-        QVERIFY(commands.wait(2000));
-        QCOMPARE(commands.first().first().value<MeasurementCommands>(), StartMeasurement);
+            m_device->userContainer()->setValue(2008, 60);
+        } else {
+            m_device->setValue(ExpertMode, true);
+        }
+        if (scenario == "delayed" || scenario == "lost")
+            m_sim->setResponseDelay(300);
+        if (scenario == "refused")
+            m_sim->setFailAck(0x0F00);
+        m_sim->resetCounters();
 
-        // Expert mode starts at once.
-        commands.clear();
-        m_device->setValue(ExpertMode, true);
-        pendUserParameter(70);
         m_device->start();
-        QCOMPARE(commands.count(), 1);
-        QCOMPARE(commands.first().first().value<MeasurementCommands>(), StartMeasurement);
+        if (scenario == "waiting" || scenario == "delayed")
+            m_device->stop();
+        else if (scenario == "lost")
+            m_sim->close();
+        else if (scenario == "close")
+            m_device->close();
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), expected.size(), 10000);
+        QCOMPARE(seen, expected);
+        if (startSent >= 0)
+            QCOMPARE(m_sim->requestCount(0x0F00) > 0, startSent == 1);
+        QVERIFY(!m_device->isRunning() && !m_device->isReady());
+        if (scenario == "delayed")
+            QTRY_VERIFY(m_sim->measurementState() != 2 && m_sim->measurementState() != 3);
+        // A second start while one is on its way is refused without a word to the host.
+        if (scenario == "refused") {
+            m_sim->clearFailAck(0x0F00);
+            m_device->start();
+            m_device->start();
+            QTRY_COMPARE(seen.size(), expected.size() + 1);
+            QCOMPARE(seen.last(), QStringLiteral("started"));
+        }
     }
 
-    void measurementStateSupervision()
+    // Ready follows the detector's Running while we run; the link going down
+    // clears running and ready, and the next measurement is ready again.
+    void runningAndReadyFollowTheDetectorAndTheLink()
     {
         openRig();
         QSignalSpy commands(m_device, &Dravik_v2::measurementCommand);
@@ -345,21 +411,25 @@ private Q_SLOTS:
         QCOMPARE(commands.first().first().value<MeasurementCommands>(), StopMeasurement);
         QCOMPARE(log.texts(QtWarningMsg).filter("stopping measurement on device").size(), 1);
 
-        // Running after a successful start answer: Running makes it ready.
-        commands.clear();
-        QVERIFY(QMetaObject::invokeMethod(m_device, "onMeasurementCommandResponse",
-                                          Q_ARG(MeasurementCommands, StartMeasurement), Q_ARG(bool, true)));
-        QVERIFY(m_device->isRunning());
-        deviceParams().update(1010, 3u, 0);
-        QVERIFY(m_device->isReady());
-        QCOMPARE(ready.count(), 1);
-        QCOMPARE(commands.count(), 0);
-
-        // Losing the link while running stops with -4.
-        m_sim->close();
-        QVERIFY(stopped.wait(10000));
-        QCOMPARE(stopped.first().first().toInt(), -4);
-        QVERIFY(!m_device->isRunning());
+        m_device->setValue(ExpertMode, true);
+        for (int round = 0; round < 2; ++round) {
+            ready.clear();
+            stopped.clear();
+            m_device->start();
+            QTRY_VERIFY_WITH_TIMEOUT(m_device->isReady(), 10000);
+            QCOMPARE(ready.count(), 1);
+            QVERIFY(ready.first().first().toBool());
+            m_sim->close();
+            QVERIFY(stopped.wait(10000));
+            QCOMPARE(stopped.first().first().toInt(), -4);
+            QCOMPARE(ready.count(), 2);
+            QVERIFY(!ready.last().first().toBool());
+            QVERIFY(!m_device->isRunning() && !m_device->isReady());
+            QTRY_COMPARE_WITH_TIMEOUT(m_device->openState(), 0, 10000);
+            QVERIFY(m_sim->listen());
+            QCOMPARE(m_device->setValue(SettingsConnection, QStringLiteral("127.0.0.1:%1").arg(m_sim->serverPort())), 0);
+            openRig();
+        }
     }
 
     void channelStateReports()
@@ -397,10 +467,11 @@ private Q_SLOTS:
     {
         const double targetDb = 25.0;
         const float gain = 20.0f;
+        // The detector's levels: the connection's own gain update reads them.
+        QCOMPARE(m_sim->setParameter(0x0F48, 3, SimPayloads::encodeGainLevelList(3, {0, 10, 20, 30})), quint16(0));
         openRig();
         applyEnvironment(TestQuery()); // measurement mode 0
         deviceParams().update(1084, 0.0f, 0); // narrow bandwidth: k = 0.39
-        deviceParams().update(1080, QVariantList{0.0f, 10.0f, 20.0f, 30.0f}, 0);
         m_device->setValue(2006, 2.0);
         // q such that -20 log10(q 1e9 k) is the target.
         const double charge = std::pow(10.0, targetDb / -20.0) / 0.39 * 1e-9;
@@ -413,6 +484,7 @@ private Q_SLOTS:
         QTRY_VERIFY(qFuzzyCompare(f32At(m_sim->parameter(0x0F44, 1), 8), float(expected)));
     }
 
+    // Checked for the first mode a host sets and again on every connection.
     void operationModeSupport()
     {
         openRig();
@@ -421,15 +493,25 @@ private Q_SLOTS:
         QCOMPARE(m_device->maxVoltage(), 30000);
         QSignalSpy notes(m_device, qOverload<StatusType, QString, int>(&AbstractDevice::notification));
         QSignalSpy startables(m_device, &Dravik_v2::startableChanged);
+        const auto lastNote = [&notes] { return notes.isEmpty() ? QString() : notes.last().at(1).toString(); };
         m_device->setValue(UserOperationMode, 0);
+        QCOMPARE(lastNote(), "Operation mode 'DAC positive' not supported.");
         m_device->setValue(UserOperationMode, 3);
-        QCOMPARE(notes.count(), 1);
-        QCOMPARE(notes.first().at(0).value<StatusType>(), StatusWarning);
-        QCOMPARE(notes.first().at(1).toString(), "Operation mode 'VLF Sinus' not supported.");
+        QCOMPARE(notes.count(), 2);
+        QCOMPARE(notes.last().at(0).value<StatusType>(), StatusWarning);
+        QCOMPARE(lastNote(), "Operation mode 'VLF Sinus' not supported.");
         QCOMPARE(startables.last().first().toBool(), false);
         QCOMPARE(m_device->value(UserOperationMode).toInt(), 3); // accepted as the user's value
+
+        // A reconnect does not make it startable.
+        m_device->close();
+        QTRY_COMPARE(m_device->openState(), 0);
+        openRig();
+        QCOMPARE(notes.count(), 3);
+        QCOMPARE(startables.last().first().toBool(), false);
+
         m_device->setValue(UserOperationMode, 4);
-        QCOMPARE(notes.count(), 1);
+        QCOMPARE(notes.count(), 3);
         QCOMPARE(startables.last().first().toBool(), true);
         // Switching to sensitivity check resets the charge; staying there does not.
         m_device->setValue(UserOperationMode, 10);
@@ -444,7 +526,11 @@ private Q_SLOTS:
     void withoutConnection()
     {
         Dravik_v2 device;
-        device.initialize();
+        QVERIFY(device.initialize());
+        // A second initialize() changes nothing: no second protocol thread.
+        QVERIFY(device.initialize());
+        QCOMPARE(device.findChildren<QThread *>().size(), 1);
+        QVERIFY(!device.icon().isNull());
         QCOMPARE(device.statusInfo(-1007), qMakePair(StatusError, QStringLiteral("Connection to Dravik lost")));
         QCOMPARE(device.statusInfo(0), qMakePair(StatusInformation, QString()));
         QCOMPARE(device.setValue(4242, 1), -1);
@@ -482,9 +568,99 @@ private Q_SLOTS:
         QCOMPARE(device.value(1173).toUInt(), 100u);
     }
 
+    // With the protocol thread really running: the host asks again while the
+    // read-back of its first value is on its way; the older read-back must
+    // not confirm over the newer request, only the newer one's read-back does.
+    void readBackNeverConfirmsOverANewerRequest()
+    {
+        openRig();
+        settle();
+        m_sim->setResponseDelay(150);
+        const float first = 0.25f;
+        const float second = 0.75f;
+        bool secondAsked = false;
+        QList<float> confirmedAfterwards;
+        QObject scope; // the connections below end with this test
+        connect(m_sim, &DravikSimulator::requestReceived, &scope, [&](quint16 command, const QByteArray &payload) {
+            // The read-back of the first value has reached the detector.
+            if (command == 0x0F44 && payload.startsWith('\x01') && !secondAsked) {
+                secondAsked = true;
+                m_device->setValue(Trigger1Level, second);
+            }
+        });
+        connect(&deviceParams(), qOverload<int, int>(&AbstractParameterContainer::parameterStatusChanged), &scope,
+                [&](int id, int status) {
+                    if (id == Trigger1Level && secondAsked && status != 1)
+                        confirmedAfterwards << (status == 0 ? m_device->value(Trigger1Level).toFloat() : -1.0f);
+                });
+        m_device->setValue(Trigger1Level, first);
+        // The container's signals come from the protocol thread, queued.
+        QTRY_VERIFY_WITH_TIMEOUT(!confirmedAfterwards.isEmpty() && !deviceParams().pendingIds().contains(Trigger1Level),
+                                 10000);
+        QCOMPARE(confirmedAfterwards, QList<float>{second});
+        QCOMPARE(f32At(m_sim->parameter(0x0F44, 1), 8), second);
+    }
+
+    // A detector that keeps refusing remote power is asked three times, then
+    // the user is told once; the next open() asks again.
+    void remotePowerRefusalsAreBounded()
+    {
+        m_sim->setFailAck(0x0F27);
+        QSignalSpy notes(m_device, qOverload<StatusType, QString, int>(&AbstractDevice::notification));
+        openRig();
+        QTRY_COMPARE_WITH_TIMEOUT(notes.count(), 1, 10000);
+        QCOMPARE(notes.first().at(0).value<StatusType>(), StatusError);
+        // After the gain write that follows the last refusal: four vital-data
+        // polls (two seconds) without a further gain write.
+        const auto pollsFromNow = [this](int count) {
+            const int polls = m_sim->requestCount(0x0F4F);
+            return QTest::qWaitFor([=] { return m_sim->requestCount(0x0F4F) >= polls + count; }, 10000);
+        };
+        QVERIFY(pollsFromNow(2));
+        const int writes = m_sim->requestCount(0x0F27);
+        QVERIFY(pollsFromNow(4));
+        QCOMPARE(m_sim->requestCount(0x0F27), writes);
+        QCOMPARE(notes.count(), 1);
+
+        m_device->close();
+        QTRY_COMPARE(m_device->openState(), 0);
+        openRig();
+        QTRY_VERIFY_WITH_TIMEOUT(m_sim->requestCount(0x0F27) > writes, 10000);
+    }
+
+    // close() while the device is still connecting ends in one closed() and
+    // no opened(); an open() right after a close() connects again.
+    void closeWhileConnectingAndOpenRightAfterClose()
+    {
+        QSignalSpy opened(m_device, &AbstractDevice::opened);
+        QSignalSpy closed(m_device, &AbstractDevice::closed);
+        QSignalSpy states(m_device, &AbstractDevice::openStateChanged);
+        connect(m_device, &AbstractDevice::openStateChanged, this, [this](int state) {
+            if (state == Dravik_v2::StateConnecting)
+                m_device->close();
+        }, Qt::QueuedConnection);
+        m_device->open();
+        QVERIFY(closed.wait(10000));
+        QCOMPARE(m_device->openState(), 0);
+        m_device->disconnect(this);
+        QTRY_VERIFY(!m_sim->hasClient());
+        QCOMPARE(opened.count(), 0);
+        QCOMPARE(closed.count(), 1);
+
+        openRig();
+        states.clear();
+        m_device->close();
+        m_device->open();
+        // Connecting again after the close. Whether this simulator takes the
+        // new connection depends on whether it has seen the old one go (it
+        // serves one host at a time), so the test stops at the reconnect.
+        QTRY_VERIFY_WITH_TIMEOUT(firstArguments(states).mid(firstArguments(states).indexOf(0)).contains(1), 10000);
+    }
+
     void hardwareChannelMapFollowsMuxer()
     {
         openRig();
+        QSignalSpy notes(m_device, qOverload<StatusType, QString, int>(&AbstractDevice::notification));
         // Dual mode: selectors on hardware 3 and 4.
         m_device->setValue(1113, 1u);
         m_device->setValue(1111, 2u);
@@ -493,14 +669,27 @@ private Q_SLOTS:
         QTRY_COMPARE(m_device->hwChannelMap().value(3), 1002);
         QCOMPARE(m_device->hwChannelMap().value(4), 1009);
         QVERIFY(!m_device->hwChannelMap().contains(0));
-        // Single mode with gating info and HV source type 3.
-        m_device->setValue(1178, 3);
+        // Both on one channel: the second output is not recorded, and the user hears so once.
+        m_device->setValue(1112, 2u);
+        settle();
+        QTRY_COMPARE(m_device->hwChannelMap().value(4), -1);
+        QCOMPARE(m_device->hwChannelMap().value(3), 1002);
+        m_device->refreshAllParameters(true);
+        settle();
+        QCOMPARE(notes.count(), 1);
+        QCOMPARE(notes.first().at(1).toString(),
+                 "Both muxer channels select 'System gating raw'; only muxer channel 0 is recorded.");
+        // Single mode with gating info.
         m_device->setValue(1114, 1u);
         m_device->setValue(1113, 0u);
         m_device->setValue(1111, 5u);
         settle();
-        QTRY_COMPARE(m_device->hwChannelMap().value(0), 1001);
+        QTRY_COMPARE(m_device->hwChannelMap().value(0), 1006);
         QCOMPARE(m_device->hwChannelMap().value(1), 1004);
+        QCOMPARE(m_device->hwChannelMap().value(5), 1018);
+        // HV source type 3 (set by the host's environment) reroutes at once.
+        m_device->setValue(1178, 3);
+        QCOMPARE(m_device->hwChannelMap().value(0), 1001);
         QCOMPARE(m_device->hwChannelMap().value(5), 1019);
     }
 };
