@@ -365,8 +365,8 @@ void DravikWrapper_v2::start()
 {
     m_testVoltageResults.clear();
     m_pending.clear();
-    m_tokens.clear();
-    m_tokenOrder.clear();
+    // Chunks already announced stay: the host may take them after the next
+    // start (the store is bounded all the same).
     m_pdTriggerThreshold = 0.0f;
     resetParameters(true);
     makeAnalyser();
