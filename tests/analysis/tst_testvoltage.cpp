@@ -144,6 +144,7 @@ private slots:
         QTest::newRow("negative half-wave first") << Damped{1e5, 100000, 50, 20, 1, kPi, -0.1, 0, 1};
         QTest::newRow("300 Hz, 60/s, noisy") << Damped{1e5, 100000, 300, 60, 1000, 0, 0, 0.01, 1};
         QTest::newRow("undamped 30 Hz") << Damped{1e5, 100000, 30, 0, 1, 0.2, 0, 0, 1};
+        QTest::newRow("3 periods are enough") << Damped{1e5, 6099, 50, 20, 1, 1, 0, 0, 1};
     }
     void damped()
     {
@@ -185,6 +186,9 @@ private slots:
         QTest::newRow("100 samples") << dampedSine(1e5, 100, 50, 20, 1) << 1 << -1.0 << -1.0;
         QTest::newRow("constant") << Block(20000, 5.0f) << 1 << -1.0 << -1.0;
         QTest::newRow("growing oscillation") << dampedSine(1e5, 50000, 50, -20, 1) << 1 << 50.0 << -1.0;
+        // A period guessed from the first zero and peak of the autocorrelation
+        // would be a third short.
+        QTest::newRow("2.25 periods: too short for a frequency") << dampedSine(1e5, 4599, 50, 20, 1) << 1 << -1.0 << -1.0;
     }
     void dampedFailures()
     {
