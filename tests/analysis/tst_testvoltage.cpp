@@ -363,6 +363,17 @@ private slots:
         VERIFY_RESULT(analyser, PdTvContinuousAC::Frequency, frequency, 0.001);
         VERIFY_RESULT(analyser, PdTvContinuousAC::Amplitude, amplitude, 0.005 + noise);
 
+        // An offset the analyser is not told of counts in neither amplitude.
+        PdTvContinuousAC offAxis;
+        for (const auto &p : parameters)
+            offAxis.setParameter(int(p[0]), p[1]);
+        Block shifted = dampedSine(rate, total, frequency, 0.0, amplitude, phase, offset + 0.3 * amplitude, noise);
+        Block envelope(x.size());
+        QCOMPARE(offAxis.currentAmplitude(shifted.data(), envelope.data(), total), 0);
+        QVERIFY2(std::fabs(envelope.back() - amplitude) <= 0.005 * amplitude, qPrintable(QString::number(envelope.back())));
+        QCOMPARE(offAxis.process(shifted.data(), shifted.data(), total), 0);
+        VERIFY_RESULT(offAxis, PdTvContinuousAC::Amplitude, amplitude, 0.005 + noise);
+
         for (int i = static_cast<int>(3 * rate / frequency); i < total; i += 37) {
             const double expected = 2 * kPi * frequency * ((i - 25.0) / rate + timeOffset) + phase + phaseOffset;
             QVERIFY2(std::fabs(std::remainder(y[i] - expected, 2 * kPi)) < 0.01 + noise,
