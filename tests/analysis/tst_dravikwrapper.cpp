@@ -1,5 +1,6 @@
 #include "ChunkEditing.h"
 #include "DravikWrapper_v2.h"
+#include "Dravik_v2.h"
 #include "LogCapture.h"
 #include "StubDevice.h"
 #include "TestQuery.h"
@@ -101,25 +102,61 @@ private Q_SLOTS:
         m_wrapper = nullptr;
     }
 
-    // Channels of a trigger wait for that trigger's test voltage, are cut to
-    // it, and the measured values become parameters.
-    void chunksWaitForTheirTestVoltage()
+    // Channels of a trigger wait for that trigger's test voltage and are cut
+    // to ten of its periods, with HV source type 1 only up to where its
+    // amplitude fell below the threshold. A shot that stays below the
+    // threshold is dropped and the host told; a record too short for a
+    // frequency reports +infinity and keeps its length.
+    void shotsCutToTheirTestVoltage_data()
     {
-        build(0, 1);
+        QTest::addColumn<int>("hvSource");
+        QTest::addColumn<double>("threshold");
+        QTest::addColumn<double>("seconds");   // record length, 1 ms of it before the shot
+        QTest::addColumn<double>("frequency"); // reported, +infinity: none
+        QTest::addColumn<int>("charge");       // samples left of the charge channel, 0: dropped
+        const double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("ten periods") << 0 << 15000.0 << 0.5 << 50.0 << 40000;
+        QTest::newRow("too short for a frequency: uncut") << 0 << 15000.0 << 0.045 << inf << 9000;
+        // 7.5 V e^(-20 t) falls below 5 V after 20.3 ms.
+        QTest::newRow("until the amplitude falls below the threshold") << 1 << 5.0 << 0.5 << 50.0 << 4060;
+        QTest::newRow("below the threshold: dropped") << 1 << 15000.0 << 0.5 << 50.0 << 0;
+        QTest::newRow("too short and below the threshold: dropped") << 1 << 15000.0 << 0.045 << inf << 0;
+    }
+    void shotsCutToTheirTestVoltage()
+    {
+        QFETCH(int, hvSource);
+        QFETCH(double, threshold);
+        QFETCH(double, seconds);
+        QFETCH(double, frequency);
+        QFETCH(int, charge);
+        build(0, 1, {{QStringLiteral("TVAmplitudeThreshold"), threshold}});
+        m_inner->setValue(1178, hvSource);
+        QSignalSpy notes(m_wrapper, qOverload<StatusType, QString, int>(&AbstractDevice::notification));
+        QSignalSpy codes(m_wrapper, &AbstractDevice::statusCode);
         const double t = 2.0;
-        m_inner->announce(1018, chunkOf(QVector<float>(int(kChargeRate * 0.4), -1.0f), t - 0.001, t));
+        m_inner->announce(1018, chunkOf(QVector<float>(int(kChargeRate * seconds), -1.0f), t - 0.001, t));
         QVERIFY(m_published.isEmpty());
-        m_inner->announce(1021, chunkOf(dampedAc(int(kTvRate * 0.5), 0.001), t - 0.001, t));
-        QCOMPARE(publishedChannels(), (QList<int>{1021, 1018}));
+        m_inner->announce(1021, chunkOf(dampedAc(int(kTvRate * seconds), 0.001), t - 0.001, t));
 
         const double f = m_wrapper->value(2013).toDouble();
-        QVERIFY2(std::abs(f - 50.0) < 0.25, qPrintable(QString::number(f)));
-        QVERIFY2(std::abs(m_wrapper->value(2015).toDouble() - 20.0) < 1.0, qPrintable(m_wrapper->value(2015).toString()));
-        // [t, t + 10 / f]: 0.2 s of charge at 200 kHz, made a magnitude.
-        const QVector<float> charge = floatsOf(m_published.at(1));
-        QVERIFY2(std::abs(charge.size() - kChargeRate * 10.0 / f) <= 1, qPrintable(QString::number(charge.size())));
-        QCOMPARE(m_published.at(1).startTime, t);
-        QVERIFY(charge.last() >= 0.0f);
+        QVERIFY2(std::isinf(frequency) ? f == frequency : std::abs(f - frequency) < 0.25, qPrintable(QString::number(f)));
+        if (charge == 0) {
+            QVERIFY(m_published.isEmpty());
+            QCOMPARE(codes.count(), 1);
+            QCOMPARE(codes.first().first().toInt(), int(Dravik_v2::StatusShotDropped));
+            QCOMPARE(notes.count(), 1);
+            QCOMPARE(notes.first().first().value<StatusType>(), StatusWarning);
+            const QString amplitude = QString::number(m_wrapper->value(2014).toDouble(), 'g', 6);
+            QCOMPARE(notes.first().at(1).toString(),
+                     QStringLiteral("Shot at 2.000000 s dropped: test voltage amplitude %1 V is below the threshold "
+                                    "of 15000 V").arg(amplitude));
+            return;
+        }
+        QCOMPARE(publishedChannels(), (QList<int>{1021, 1018}));
+        QVERIFY(notes.isEmpty() && codes.isEmpty());
+        const int samples = floatsOf(m_published.at(1)).size();
+        QVERIFY2(std::abs(samples - charge) <= charge / 100, qPrintable(QString::number(samples)));
+        QCOMPARE(m_published.at(1).startTime, std::isinf(frequency) ? t - 0.001 : t);
     }
 
     void testVoltageWindows_data()

@@ -446,6 +446,7 @@ private Q_SLOTS:
         Dravik_v2 device;
         device.initialize();
         QCOMPARE(device.statusInfo(-1007), qMakePair(StatusError, QStringLiteral("Connection to Dravik lost")));
+        QCOMPARE(device.statusInfo(-1008).first, StatusWarning); // a dropped shot
         QCOMPARE(device.statusInfo(0), qMakePair(StatusInformation, QString()));
         QCOMPARE(device.setValue(4242, 1), -1);
 
