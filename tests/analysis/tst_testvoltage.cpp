@@ -186,9 +186,7 @@ private slots:
         QTest::newRow("100 samples") << dampedSine(1e5, 100, 50, 20, 1) << 1 << -1.0 << -1.0;
         QTest::newRow("constant") << Block(20000, 5.0f) << 1 << -1.0 << -1.0;
         QTest::newRow("growing oscillation") << dampedSine(1e5, 50000, 50, -20, 1) << 1 << 50.0 << -1.0;
-        // A period guessed from the first zero and peak of the autocorrelation
-        // would be a third short.
-        QTest::newRow("2.25 periods: too short for a frequency") << dampedSine(1e5, 4599, 50, 20, 1) << 1 << -1.0 << -1.0;
+        QTest::newRow("2.25 periods: no frequency") << dampedSine(1e5, 4599, 50, 20, 1) << 1 << -1.0 << -1.0;
     }
     void dampedFailures()
     {
@@ -363,17 +361,6 @@ private slots:
         VERIFY_RESULT(analyser, PdTvContinuousAC::Frequency, frequency, 0.001);
         VERIFY_RESULT(analyser, PdTvContinuousAC::Amplitude, amplitude, 0.005 + noise);
 
-        // An offset the analyser is not told of counts in neither amplitude.
-        PdTvContinuousAC offAxis;
-        for (const auto &p : parameters)
-            offAxis.setParameter(int(p[0]), p[1]);
-        Block shifted = dampedSine(rate, total, frequency, 0.0, amplitude, phase, offset + 0.3 * amplitude, noise);
-        Block envelope(x.size());
-        QCOMPARE(offAxis.currentAmplitude(shifted.data(), envelope.data(), total), 0);
-        QVERIFY2(std::fabs(envelope.back() - amplitude) <= 0.005 * amplitude, qPrintable(QString::number(envelope.back())));
-        QCOMPARE(offAxis.process(shifted.data(), shifted.data(), total), 0);
-        VERIFY_RESULT(offAxis, PdTvContinuousAC::Amplitude, amplitude, 0.005 + noise);
-
         for (int i = static_cast<int>(3 * rate / frequency); i < total; i += 37) {
             const double expected = 2 * kPi * frequency * ((i - 25.0) / rate + timeOffset) + phase + phaseOffset;
             QVERIFY2(std::fabs(std::remainder(y[i] - expected, 2 * kPi)) < 0.01 + noise,
@@ -386,6 +373,13 @@ private slots:
         QCOMPARE(analyser.process(z.data(), z.data(), total), 0);
         for (int i = 0; i < total; ++i)
             QVERIFY2((std::isnan(z[i]) && std::isnan(y[i])) || z[i] == y[i], qPrintable(QString::number(i)));
+
+        // Going on with an offset the analyser is not told of: it counts in neither amplitude.
+        Block shifted = dampedSine(rate, total, frequency, 0.0, amplitude, phase, offset + 0.3 * amplitude, noise);
+        QCOMPARE(analyser.currentAmplitude(shifted.data(), z.data(), total), 0);
+        QVERIFY2(std::fabs(z.back() - amplitude) <= 0.005 * amplitude, qPrintable(QString::number(z.back())));
+        QCOMPARE(analyser.process(shifted.data(), shifted.data(), total), 0);
+        VERIFY_RESULT(analyser, PdTvContinuousAC::Amplitude, amplitude, 0.005 + noise);
     }
 };
 

@@ -136,7 +136,8 @@ QString ProgressPrinter::summary(const RunReport &report)
 
     if (!report.measurements.isEmpty()) {
         lines << QString();
-        lines << QStringLiteral("   #   run s  chunks        data  frequency     test voltage  attenuation   overflow  dropped");
+        lines << QStringLiteral("   #   run s  chunks        data  frequency     test voltage  attenuation   overflow"
+                                "  dropped");
         for (const RunReport::Measurement &m : report.measurements) {
             const auto p = [&](int id) { return m.parameters.value(id, std::nan("")); };
             const double overflow = p(2017);
@@ -148,9 +149,7 @@ QString ProgressPrinter::summary(const RunReport &report)
                          .arg(pad(value(p(2013), "Hz"), -13))
                          .arg(pad(value(p(2014), "V"), -13))
                          .arg(pad(value(p(2015), "1/s"), -13))
-                         .arg(pad(std::isfinite(overflow) ? (overflow != 0 ? QStringLiteral("yes") : QStringLiteral("no"))
-                                                          : QStringLiteral("-"),
-                                  -8))
+                         .arg(pad(std::isfinite(overflow) ? (overflow != 0 ? "yes" : "no") : "-", -8))
                          .arg(pad(QString::number(m.droppedShots), 7));
         }
         if (!report.postProcessing) {
