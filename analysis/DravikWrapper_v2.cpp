@@ -449,8 +449,12 @@ void DravikWrapper_v2::onChannelDataAvailable(int channelId, int token)
     double t = 0.0;
     const bool triggered = triggerTime(chunk, &t);
 
-    if (channelId == ChannelTestVoltage && m_measurementMode == 0)
-        m_testVoltageResults.insert(t, analyseTestVoltage(chunk, info));
+    if (channelId == ChannelTestVoltage && m_measurementMode == 0) {
+        const TestVoltageResult result = analyseTestVoltage(chunk, info);
+        m_testVoltageResults.insert(t, result);
+        if (triggered)
+            reportDroppedShot(t, result);
+    }
 
     const bool holdBack = m_postAcquisitionCut && m_measurementMode == 0 && triggered && synchronised();
     if (holdBack) {
@@ -582,6 +586,25 @@ DravikWrapper_v2::TestVoltageResult DravikWrapper_v2::analyseTestVoltage(Channel
     return result;
 }
 
+void DravikWrapper_v2::reportDroppedShot(double t, const TestVoltageResult &result)
+{
+    // A shot below the amplitude threshold is cut to nothing on every channel
+    // of its trigger. Hosts are told so in words and by a status code they can
+    // count.
+    const float threshold = float(m_amplitudeThreshold);
+    double stop = 0.0;
+    if (!m_postAcquisitionCut || !(result.amplitude < threshold)
+        || !testVoltageWindow(operationMode(), t, result, &stop) || stop > t)
+        return;
+    const QString text = tr("Shot at %1 s dropped: test voltage amplitude %2 V is below the threshold of %3 V")
+                             .arg(t, 0, 'f', 6)
+                             .arg(result.amplitude, 0, 'g', 6)
+                             .arg(threshold, 0, 'g', 6);
+    QxtLogger::getInstance()->warning(kTag, text, lineOf(__LINE__));
+    Q_EMIT notification(StatusWarning, text, -1);
+    Q_EMIT statusCode(Dravik_v2::StatusShotDropped);
+}
+
 void DravikWrapper_v2::processMode0(ChannelData &chunk, const ChannelInfo &info, int channelId)
 {
     double t = 0.0;
@@ -608,23 +631,24 @@ void DravikWrapper_v2::processMode0(ChannelData &chunk, const ChannelInfo &info,
 bool DravikWrapper_v2::testVoltageWindow(int operationMode, double t, const TestVoltageResult &result, double *stop)
 {
     const double f = result.frequency;
-    if (operationMode < 0 || operationMode > 9 || !(f > 0 && f < 1000))
-        return false;
+    const bool measured = f > 0 && f < 1000;
     switch (operationMode) {
     case 0:
     case 1:
     case 8:
     case 9:
         // Ten periods of the damped oscillation, less if it died away earlier.
-        *stop = t + 10.0 / f;
+        // Where the record was too short for a frequency, where it died away
+        // still ends it: a shot below the amplitude threshold goes either way.
+        *stop = measured ? t + 10.0 / f : kInfinity;
         if (std::isfinite(result.amplitudeDrop) && result.amplitudeDrop < *stop)
             *stop = result.amplitudeDrop;
-        return true;
+        return std::isfinite(*stop);
     case 2:
     case 5:
         // Just under half a period: one reversal of the cosine-rectangular voltage.
         *stop = t + 0.49 / f;
-        return true;
+        return measured;
     default:
         return false;
     }

@@ -120,6 +120,7 @@ private:
 
     // Measurement mode 0.
     TestVoltageResult analyseTestVoltage(ChannelData &chunk, const ChannelInfo &info);
+    void reportDroppedShot(double t, const TestVoltageResult &result);
     void processMode0(ChannelData &chunk, const ChannelInfo &info, int channelId);
     void cutToTestVoltage(ChannelData &chunk, const ChannelInfo &info, int channelId, double t);
     void fillAround(ChannelData &chunk, const ChannelInfo &info, double t);

@@ -7,18 +7,26 @@
 #include <limits>
 
 PdTvContinuousAC::Envelope::Envelope()
-    : running(-std::numeric_limits<float>::infinity())
+    : top(-std::numeric_limits<float>::infinity())
+    , bottom(std::numeric_limits<float>::infinity())
     , held(-std::numeric_limits<float>::infinity())
 {
+}
+
+float PdTvContinuousAC::Envelope::running() const
+{
+    return (top - bottom) / 2.0f;
 }
 
 void PdTvContinuousAC::Envelope::track(float v, float threshold)
 {
     armed = armed || v < -threshold;
-    running = std::max(running, std::fabs(v));
+    top = std::max(top, v);
+    bottom = std::min(bottom, v);
     if (v > 0.0f && previous <= 0.0f && armed) {
-        held = running;
-        running = -std::numeric_limits<float>::infinity();
+        held = running();
+        top = -std::numeric_limits<float>::infinity();
+        bottom = std::numeric_limits<float>::infinity();
         armed = false;
         seenTwo = seenOne;
         seenOne = true;
@@ -105,7 +113,7 @@ int PdTvContinuousAC::currentAmplitude(const float *src, float *dst, int n)
     for (int i = 0; i < n; ++i) {
         // Read before the write: src may be dst.
         e.track(src[i], threshold);
-        dst[i] = e.seenTwo ? std::max(e.running, e.held) : 0.0f;
+        dst[i] = e.seenTwo ? std::max(e.running(), e.held) : 0.0f;
     }
     return dsp::Ok;
 }

@@ -19,23 +19,27 @@ public:
     PdTvContinuousAC() = default;
 
     int process(const float *src, float *dst, int n) override;
-    // The peak of the last full period, or of the current one once it is
-    // larger; 0 until two periods have been seen. Keeps its own tracker, so it
-    // does not disturb process().
+    // The amplitude of the last full period, or of the current one once it
+    // is larger; 0 until two periods have been seen. Keeps its own tracker, so
+    // it does not disturb process().
     int currentAmplitude(const float *src, float *dst, int n) override;
     int reset() override;
 
 private:
-    // Peak of |v| per period, a period ending at an armed rising zero crossing.
+    // Amplitude per period as half its peak-to-peak value, so that an offset
+    // of the voltage does not count; a period ends at an armed rising zero
+    // crossing.
     struct Envelope
     {
         bool armed = false;
         float previous = 0.0f;
-        float running;
-        float held;
+        float top;    // of the current period
+        float bottom;
+        float held;   // of the last full period
         bool seenOne = false;
         bool seenTwo = false;
         Envelope();
+        float running() const; // of the current period so far
         void track(float v, float threshold);
     };
 

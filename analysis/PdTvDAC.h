@@ -8,6 +8,7 @@
 // least-squares slope, which removes offset and drift): the frequency from the
 // spacing of the falling zero crossings of its autocorrelation, the attenuation
 // from the energy lost between the first two periods after its largest value.
+// A block of less than about three periods has no measurable frequency.
 //
 // process() returns the estimate's code: 2 for blocks shorter than 100
 // samples, 1 when no frequency or attenuation could be measured, 0 when both

@@ -137,7 +137,10 @@ def dac_process(x, rate=1e5, scale=1.0):
         if len(above):
             k = start + int(above[0])
     x1 = falling_zero(r, k + 1)
-    frequency = rate / (x1 - x0 if x1 >= 0 else k - 1 - x0)
+    if x1 < 0:
+        # Too short for a period: no frequency, as in PdTvDAC.
+        return math.nan, math.nan, math.nan, x
+    frequency = rate / (x1 - x0)
     period = int(math.floor(rate / frequency + 0.5))
     j = int(np.argmax(np.abs(y)))
     e1 = np.dot(y[j:j + period].astype(np.float64), y[j:j + period])

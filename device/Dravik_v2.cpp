@@ -161,6 +161,7 @@ bool Dravik_v2::initialize()
         {StatusMeasurementAborted,
          {StatusInformation, tr("Measurement aborted. Check network connection, please.")}},
         {StatusConnectionLost, {StatusError, tr("Connection to Dravik lost")}},
+        {StatusShotDropped, {StatusWarning, tr("Shot dropped: test voltage amplitude below the threshold")}},
     };
 
     connect(&m_measurementStateTimer, &QTimer::timeout, this, &Dravik_v2::onMeasurementStateTimeout);

@@ -46,6 +46,7 @@ public:
         StatusInvalidDeviceState = -1005,
         StatusMeasurementAborted = -1006,
         StatusConnectionLost = -1007,
+        StatusShotDropped = -1008, // a test voltage shot below the amplitude threshold, cut to nothing
         StatusLinkDown = -4 // running cleared because the link went down
     };
 

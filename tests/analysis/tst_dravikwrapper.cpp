@@ -1,5 +1,6 @@
 #include "ChunkEditing.h"
 #include "DravikWrapper_v2.h"
+#include "Dravik_v2.h"
 #include "LogCapture.h"
 #include "StubDevice.h"
 #include "TestQuery.h"
@@ -101,53 +102,78 @@ private Q_SLOTS:
         m_wrapper = nullptr;
     }
 
-    // Channels of a trigger wait for that trigger's test voltage, are cut to
-    // it, and the measured values become parameters.
-    void chunksWaitForTheirTestVoltage()
+    // Channels of a trigger wait for its test voltage and are cut to ten of
+    // its periods, with HV source type 1 only up to where the amplitude fell
+    // below the threshold: a shot below it is cut to nothing and the host
+    // told. A record too short for a frequency reports +infinity, uncut.
+    void shotsCutToTheirTestVoltage_data()
     {
-        build(0, 1);
+        QTest::addColumn<double>("threshold"); // the shot's amplitude is 7.5 V
+        QTest::addColumn<double>("seconds");   // record length, 1 ms of it before the shot
+        QTest::addColumn<double>("frequency"); // reported, +infinity: none
+        QTest::addColumn<int>("charge");       // samples left of the charge channel, 0: dropped
+        const double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("ten periods") << 0.0 << 0.5 << 50.0 << 40000;
+        QTest::newRow("too short for a frequency: uncut") << 0.0 << 0.045 << inf << 9000;
+        // 7.5 V e^(-20 t) falls below 5 V after 20.3 ms.
+        QTest::newRow("until the amplitude falls below the threshold") << 5.0 << 0.5 << 50.0 << 4060;
+        QTest::newRow("below the threshold: dropped") << 15000.0 << 0.5 << 50.0 << 0;
+        QTest::newRow("too short and below the threshold: dropped") << 15000.0 << 0.045 << inf << 0;
+    }
+    void shotsCutToTheirTestVoltage()
+    {
+        QFETCH(double, threshold);
+        QFETCH(double, seconds);
+        QFETCH(double, frequency);
+        QFETCH(int, charge);
+        build(0, 1, {{QStringLiteral("TVAmplitudeThreshold"), threshold}});
+        m_inner->setValue(1178, 1);
+        QSignalSpy notes(m_wrapper, qOverload<StatusType, QString, int>(&AbstractDevice::notification));
+        QSignalSpy codes(m_wrapper, &AbstractDevice::statusCode);
+        LogCapture log;
         const double t = 2.0;
-        m_inner->announce(1018, chunkOf(QVector<float>(int(kChargeRate * 0.4), -1.0f), t - 0.001, t));
+        m_inner->announce(1018, chunkOf(QVector<float>(int(kChargeRate * seconds), -1.0f), t - 0.001, t));
         QVERIFY(m_published.isEmpty());
-        m_inner->announce(1021, chunkOf(dampedAc(int(kTvRate * 0.5), 0.001), t - 0.001, t));
-        QCOMPARE(publishedChannels(), (QList<int>{1021, 1018}));
+        m_inner->announce(1021, chunkOf(dampedAc(int(kTvRate * seconds), 0.001), t - 0.001, t));
 
         const double f = m_wrapper->value(2013).toDouble();
-        QVERIFY2(std::abs(f - 50.0) < 0.25, qPrintable(QString::number(f)));
-        QVERIFY2(std::abs(m_wrapper->value(2015).toDouble() - 20.0) < 1.0, qPrintable(m_wrapper->value(2015).toString()));
-        // [t, t + 10 / f]: 0.2 s of charge at 200 kHz, made a magnitude.
-        const QVector<float> charge = floatsOf(m_published.at(1));
-        QVERIFY2(std::abs(charge.size() - kChargeRate * 10.0 / f) <= 1, qPrintable(QString::number(charge.size())));
-        QCOMPARE(m_published.at(1).startTime, t);
-        QVERIFY(charge.last() >= 0.0f);
+        QVERIFY(std::isinf(frequency) ? f == frequency : std::abs(f - frequency) < 0.25);
+        QCOMPARE(publishedChannels(), charge ? (QList<int>{1021, 1018}) : QList<int>());
+        QCOMPARE(codes.count(), charge ? 0 : 1);
+        QCOMPARE(notes.count(), codes.count());
+        if (charge == 0) {
+            QCOMPARE(log.texts(QtWarningMsg).filter(QStringLiteral("Channeldata is empty after cutting")).size(), 2);
+            QCOMPARE(codes.first().first().toInt(), int(Dravik_v2::StatusShotDropped));
+            QCOMPARE(notes.first().first().value<StatusType>(), StatusWarning);
+            QCOMPARE(notes.first().at(1).toString(),
+                     QStringLiteral("Shot at 2.000000 s dropped: test voltage amplitude %1 V is below the threshold "
+                                    "of 15000 V").arg(m_wrapper->value(2014).toDouble(), 0, 'g', 6));
+            return;
+        }
+        QVERIFY(std::abs(floatsOf(m_published.at(1)).size() - charge) <= charge / 100);
+        QCOMPARE(m_published.at(1).startTime, std::isinf(frequency) ? t - 0.001 : t);
     }
 
     void testVoltageWindows_data()
     {
         QTest::addColumn<int>("operationMode");
         QTest::addColumn<double>("frequency");
-        QTest::addColumn<double>("drop");
         QTest::addColumn<bool>("cut");
         QTest::addColumn<double>("length");
-        const double inf = std::numeric_limits<double>::infinity();
-        QTest::newRow("DAC, 50 Hz") << 0 << 50.0 << inf << true << 0.2;
-        QTest::newRow("DAC, amplitude dropped early") << 8 << 50.0 << 1.05 << true << 0.05;
-        QTest::newRow("CR, 50 Hz") << 2 << 50.0 << inf << true << 0.0098;
-        QTest::newRow("sine: no cut") << 3 << 50.0 << inf << false << 0.0;
-        QTest::newRow("no frequency") << 0 << -inf << inf << false << 0.0;
-        QTest::newRow("1000 Hz is no test voltage") << 0 << 1000.0 << inf << false << 0.0;
-        QTest::newRow("unknown mode") << 10 << 50.0 << inf << false << 0.0;
+        QTest::newRow("CR, 50 Hz") << 2 << 50.0 << true << 0.0098;
+        QTest::newRow("CR without a frequency") << 5 << std::numeric_limits<double>::infinity() << false << 0.0;
+        QTest::newRow("sine: no cut") << 3 << 50.0 << false << 0.0;
+        QTest::newRow("1000 Hz is no test voltage") << 9 << 1000.0 << false << 0.0;
+        QTest::newRow("unknown mode") << 10 << 50.0 << false << 0.0;
     }
     void testVoltageWindows()
     {
         QFETCH(int, operationMode);
         QFETCH(double, frequency);
-        QFETCH(double, drop);
         QFETCH(bool, cut);
         QFETCH(double, length);
         DravikWrapper_v2::TestVoltageResult result;
         result.frequency = frequency;
-        result.amplitudeDrop = drop;
         double stop = -1.0;
         QCOMPARE(DravikWrapper_v2::testVoltageWindow(operationMode, 1.0, result, &stop), cut);
         if (cut)
@@ -161,10 +187,6 @@ private Q_SLOTS:
         ChunkEditing::cut(chunk, 1018, 100.0, 9.0, 10.5);
         QCOMPARE(chunk.startTime, 10.0);
         QCOMPARE(chunk.data->size(), 50 * 4);
-        LogCapture log;
-        ChunkEditing::cut(chunk, 1018, 100.0, 10.2, 10.1);
-        QVERIFY(chunk.data->isEmpty());
-        QCOMPARE(log.texts(QtWarningMsg).filter(QStringLiteral("Channeldata is empty after cutting")).size(), 1);
     }
 
     // The gating interval around the trigger is zeroed; its half-width comes

@@ -144,6 +144,7 @@ private slots:
         QTest::newRow("negative half-wave first") << Damped{1e5, 100000, 50, 20, 1, kPi, -0.1, 0, 1};
         QTest::newRow("300 Hz, 60/s, noisy") << Damped{1e5, 100000, 300, 60, 1000, 0, 0, 0.01, 1};
         QTest::newRow("undamped 30 Hz") << Damped{1e5, 100000, 30, 0, 1, 0.2, 0, 0, 1};
+        QTest::newRow("3 periods are enough") << Damped{1e5, 6099, 50, 20, 1, 1, 0, 0, 1};
     }
     void damped()
     {
@@ -185,6 +186,7 @@ private slots:
         QTest::newRow("100 samples") << dampedSine(1e5, 100, 50, 20, 1) << 1 << -1.0 << -1.0;
         QTest::newRow("constant") << Block(20000, 5.0f) << 1 << -1.0 << -1.0;
         QTest::newRow("growing oscillation") << dampedSine(1e5, 50000, 50, -20, 1) << 1 << 50.0 << -1.0;
+        QTest::newRow("2.25 periods: no frequency") << dampedSine(1e5, 4599, 50, 20, 1) << 1 << -1.0 << -1.0;
     }
     void dampedFailures()
     {
@@ -371,6 +373,13 @@ private slots:
         QCOMPARE(analyser.process(z.data(), z.data(), total), 0);
         for (int i = 0; i < total; ++i)
             QVERIFY2((std::isnan(z[i]) && std::isnan(y[i])) || z[i] == y[i], qPrintable(QString::number(i)));
+
+        // Going on with an offset the analyser is not told of: it counts in neither amplitude.
+        Block shifted = dampedSine(rate, total, frequency, 0.0, amplitude, phase, offset + 0.3 * amplitude, noise);
+        QCOMPARE(analyser.currentAmplitude(shifted.data(), z.data(), total), 0);
+        QVERIFY2(std::fabs(z.back() - amplitude) <= 0.005 * amplitude, qPrintable(QString::number(z.back())));
+        QCOMPARE(analyser.process(shifted.data(), shifted.data(), total), 0);
+        VERIFY_RESULT(analyser, PdTvContinuousAC::Amplitude, amplitude, 0.005 + noise);
     }
 };
 

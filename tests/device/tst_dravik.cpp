@@ -532,6 +532,7 @@ private Q_SLOTS:
         QCOMPARE(device.findChildren<QThread *>().size(), 1);
         QVERIFY(!device.icon().isNull());
         QCOMPARE(device.statusInfo(-1007), qMakePair(StatusError, QStringLiteral("Connection to Dravik lost")));
+        QCOMPARE(device.statusInfo(-1008).first, StatusWarning); // a dropped shot
         QCOMPARE(device.statusInfo(0), qMakePair(StatusInformation, QString()));
         QCOMPARE(device.setValue(4242, 1), -1);
 

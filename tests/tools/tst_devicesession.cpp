@@ -246,6 +246,8 @@ private Q_SLOTS:
                          } else if (text.endsWith(QLatin1String("running"))) {
                              m_device->setValue(2013, 50.02);
                              m_device->setValue(2014, std::numeric_limits<double>::infinity());
+                             for (int code : {-1008, -1007, -1008})
+                                 Q_EMIT m_device->statusCode(code);
                          } else {
                              return;
                          }
@@ -261,6 +263,8 @@ private Q_SLOTS:
         QCOMPARE(m.parameters.value(2016), 1.5e9);
         QCOMPARE(m_report.lastParameter(2013), 50.02);
         QVERIFY(std::isnan(m_report.lastParameter(2015)));
+        QCOMPARE(m.droppedShots, 2);
+        QCOMPARE(m_report.toJson().value("dropped_shots").toInt(), 2); // the shots the device dropped
     }
 };
 

@@ -16,6 +16,9 @@ namespace {
 const int kMeasurementState = 1010;
 const int kTestVoltageCalibration = 1123;
 const int kDetectorReady = 1;
+// The device's status code for a shot it dropped because its test voltage
+// stayed below the amplitude threshold.
+const int kShotDropped = -1008;
 // Closing the link may take the plug-in's socket time-out (5 s) and a little.
 const int kCloseTimeoutMs = 7000;
 
@@ -102,6 +105,7 @@ bool DeviceSession::attach(QString *error)
         {SIGNAL(stopped(int)), SLOT(onStopped(int))},
         {SIGNAL(notification(StatusType,QString,int)), SLOT(onNotification(StatusType,QString,int))},
         {SIGNAL(parameterChanged(QList<int>)), SLOT(onParameterChanged(QList<int>))},
+        {SIGNAL(statusCode(int)), SLOT(onStatusCode(int))},
     };
     for (const Link &link : links) {
         // Check first: connect() would only warn on the message log.
@@ -457,6 +461,14 @@ void DeviceSession::onParameterChanged(QList<int> parameterIds)
         if (RunReport::postProcessingIds().contains(id))
             capture(id);
     }
+}
+
+void DeviceSession::onStatusCode(int code)
+{
+    // Counted like the chunks of the shot: the device reports the drop while
+    // it handles them.
+    if (code == kShotDropped && inMeasurement() && !m_report->measurements.isEmpty() && !m_exiting)
+        ++m_report->measurements.last().droppedShots;
 }
 
 void DeviceSession::capture(int id)

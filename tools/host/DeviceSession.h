@@ -27,9 +27,9 @@ class RunReport;
 //
 // Every wait has a time-out. Every announced chunk is taken at once, counted
 // in the report and, for the channels asked for, passed on through
-// chunkTaken(). Failures end the run with one of the exit codes of ExitCode.h:
-// the session stops a running detector and closes the link before it reports
-// finished().
+// chunkTaken(); shots the device reports dropped are counted too. Failures
+// end the run with one of the exit codes of ExitCode.h: the session stops a
+// running detector and closes the link before it reports finished().
 class DeviceSession : public QObject
 {
     Q_OBJECT
@@ -89,6 +89,7 @@ private Q_SLOTS:
     void onStopped(int status);
     void onNotification(StatusType severity, QString text, int token);
     void onParameterChanged(QList<int> parameterIds);
+    void onStatusCode(int code);
 
 private:
     void setState(State state);

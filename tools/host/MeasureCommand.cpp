@@ -191,6 +191,8 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
                            .arg(ProgressPrinter::formatBytes(double(m.bytes)));
         if (m.parameters.contains(2013))
             line += QStringLiteral(", test voltage %1 Hz").arg(m.parameters.value(2013), 0, 'g', 6);
+        if (m.droppedShots > 0)
+            line += QStringLiteral(", shots dropped: %1").arg(m.droppedShots);
         printer.event(line);
     });
 

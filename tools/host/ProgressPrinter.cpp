@@ -136,11 +136,12 @@ QString ProgressPrinter::summary(const RunReport &report)
 
     if (!report.measurements.isEmpty()) {
         lines << QString();
-        lines << QStringLiteral("   #   run s  chunks        data  frequency     test voltage  attenuation   overflow");
+        lines << QStringLiteral("   #   run s  chunks        data  frequency     test voltage  attenuation   overflow"
+                                "  dropped");
         for (const RunReport::Measurement &m : report.measurements) {
             const auto p = [&](int id) { return m.parameters.value(id, std::nan("")); };
             const double overflow = p(2017);
-            lines << QStringLiteral("%1  %2  %3  %4  %5 %6 %7 %8")
+            lines << QStringLiteral("%1  %2  %3  %4  %5 %6 %7 %8  %9")
                          .arg(pad(QString::number(m.index), 4))
                          .arg(pad(QString::number(m.runSeconds, 'f', 2), 6))
                          .arg(pad(QString::number(m.chunks), 6))
@@ -148,8 +149,8 @@ QString ProgressPrinter::summary(const RunReport &report)
                          .arg(pad(value(p(2013), "Hz"), -13))
                          .arg(pad(value(p(2014), "V"), -13))
                          .arg(pad(value(p(2015), "1/s"), -13))
-                         .arg(std::isfinite(overflow) ? (overflow != 0 ? QStringLiteral("yes") : QStringLiteral("no"))
-                                                      : QStringLiteral("-"));
+                         .arg(pad(std::isfinite(overflow) ? (overflow != 0 ? "yes" : "no") : "-", -8))
+                         .arg(pad(QString::number(m.droppedShots), 7));
         }
         if (!report.postProcessing) {
             lines << QStringLiteral("(the device offers no post-processing parameters: frequency, test voltage, "
@@ -195,6 +196,10 @@ QString ProgressPrinter::summary(const RunReport &report)
         lines << QStringLiteral("%1 chunks arrived outside a measurement, %2 could not be taken")
                      .arg(report.chunksOutside)
                      .arg(report.chunksLost);
+    }
+    if (report.droppedShots() > 0) {
+        lines << QStringLiteral("Shots dropped by the device, their test voltage below the amplitude threshold: %1")
+                     .arg(report.droppedShots());
     }
     int warnings = 0;
     for (const RunReport::Notification &n : report.notifications)

@@ -68,6 +68,14 @@ double RunReport::lastParameter(int id) const
     return std::numeric_limits<double>::quiet_NaN();
 }
 
+int RunReport::droppedShots() const
+{
+    int total = 0;
+    for (const Measurement &m : measurements)
+        total += m.droppedShots;
+    return total;
+}
+
 QJsonObject RunReport::toJson() const
 {
     QJsonObject root;
@@ -101,6 +109,7 @@ QJsonObject RunReport::toJson() const
         o.insert(QStringLiteral("bytes"), double(m.bytes));
         o.insert(QStringLiteral("stop_status"), m.stopStatus);
         o.insert(QStringLiteral("drained"), m.drained);
+        o.insert(QStringLiteral("dropped_shots"), m.droppedShots);
         QJsonObject parameters;
         for (int id : postProcessingIds())
             parameters.insert(parameterName(id), number(m.parameters.value(id, std::nan(""))));
@@ -124,6 +133,7 @@ QJsonObject RunReport::toJson() const
         list.append(o);
     }
     root.insert(QStringLiteral("measurements"), list);
+    root.insert(QStringLiteral("dropped_shots"), droppedShots());
 
     QJsonArray notes;
     for (const Notification &n : notifications) {
@@ -198,6 +208,7 @@ QVariantMap RunReport::measurementAttributes(const Measurement &m)
     a.insert(QStringLiteral("chunks_taken"), m.chunks);
     a.insert(QStringLiteral("stop_status"), m.stopStatus);
     a.insert(QStringLiteral("drained"), m.drained);
+    a.insert(QStringLiteral("dropped_shots"), m.droppedShots);
     for (int id : postProcessingIds())
         a.insert(parameterName(id), m.parameters.value(id, std::nan("")));
     return a;

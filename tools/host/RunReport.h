@@ -43,6 +43,7 @@ public:
         qint64 bytes = 0;
         int stopStatus = 0;
         bool drained = false;   // the detector went idle and the data stopped before the time-out
+        int droppedShots = 0;   // shots the device dropped, their test voltage below the amplitude threshold
         QMap<int, Channel> channels;
         QMap<int, double> parameters; // post-processing values seen during the measurement
     };
@@ -60,6 +61,8 @@ public:
 
     // The last finite value of parameter id over the measurements, NaN if none.
     double lastParameter(int id) const;
+    // Over all measurements.
+    int droppedShots() const;
 
     QJsonObject toJson() const;
     // The recording's attributes: the run's (file root) and one measurement's
