@@ -54,6 +54,7 @@ enum : int {
     SettingsDigitalChannel0HoldTime = 1173,
     SettingsSystemGatingLevel = 1174,
     SettingsSystemGatingHoldTime = 1175,
+    SettingsAliveTimeout = 1172,
     SettingsLogFile = 1177,
     HvSourceType = 1178,
     UserCharge = 2000,
@@ -75,6 +76,7 @@ const QList<int> kVitalDataIds{1122, 1186, 1187, 1188, 1189};
 const QList<int> kResetOnLinkDown{1008, 1007, 1006, 1009, 1116, 1117, 1118, 1119, 1120, 1121, 1123, 1124};
 
 const int kStartupDelayMs = 1000;
+const int kMinAnswerTimeoutMs = 5000;
 const int kGainUpdateDelayMs = 100;
 const quint32 kMinProtocol = 2;
 const quint32 kMinFirmware = 23;
@@ -87,6 +89,15 @@ QString versionTemplate(const QVariant &current, int required)
     return Dravik_v2::tr("You need at least version %2 or higher. Current version is %1.")
         .arg(current.toString())
         .arg(required);
+}
+
+// The log names of ids, each after a blank.
+QString logNames(const QList<int> &ids)
+{
+    QString names;
+    for (int id : ids)
+        names += QLatin1Char(' ') + ParameterCatalogue::logName(id);
+    return names;
 }
 
 bool isNumber(const QVariant &v)
@@ -110,6 +121,8 @@ Dravik_v2::Dravik_v2(QObject *parent)
     m_vitalDataTimer.setInterval(m_vitalDataInterval);
     m_startupTimer.setSingleShot(true);
     m_startupTimer.setInterval(kStartupDelayMs);
+    m_answerTimer.setSingleShot(true);
+    connect(&m_answerTimer, &QTimer::timeout, this, &Dravik_v2::onAnswerTimeout);
 
     m_measurementStateTexts = {
         {0, tr("Not ready")},
@@ -270,6 +283,10 @@ void Dravik_v2::onConnectionChanged(bool isOpen)
         return;
     }
 
+    // Lost, not closed by the host: the detector went away, fell silent or
+    // spoke only garbage until the alive supervision gave up on it.
+    if (m_openState == StateConnecting || m_openState == StateConnected)
+        notifyError(statusInfo(StatusConnectionLost).second);
     abandonMeasurement(StatusLinkDown);
     discardUnfinishedTransfers();
     m_acquisition.clear();
@@ -448,12 +465,8 @@ void Dravik_v2::onReadLogFile()
 void Dravik_v2::onParameterCheckTimeout()
 {
     const QList<int> pending = m_user->pendingIds();
-    if (pending.isEmpty())
-        return;
-    QString names;
-    for (int id : pending)
-        names += QLatin1Char(' ') + ParameterCatalogue::logName(id);
-    QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, names);
+    if (!pending.isEmpty())
+        QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, logNames(pending));
 }
 
 void Dravik_v2::onDeviceParameterStatusChanged(int parameterId, int status)
@@ -825,6 +838,7 @@ void Dravik_v2::start()
     }
     log->debug(kTag, "start in simplified mode");
     m_startPhase = StartWaitingForParameters;
+    armAnswerTimer();
     if (!m_user->pendingIds().isEmpty()) {
         log->debug(kTag, "wait for parameter adjustment to finish");
         return;
@@ -835,13 +849,53 @@ void Dravik_v2::start()
 void Dravik_v2::sendStart()
 {
     m_startPhase = StartAwaitingAnswer;
+    armAnswerTimer();
     Q_EMIT measurementCommand(StartMeasurement, 0);
 }
 
 void Dravik_v2::sendStop()
 {
+    // Our own measurement ends with the answer; a stranger's needs none.
+    if (isRunning())
+        armAnswerTimer();
     Q_EMIT measurementCommand(StopMeasurement, 0);
     setReady(false);
+}
+
+void Dravik_v2::armAnswerTimer()
+{
+    // Twice the alive interval: by then a dead link has been closed, so an
+    // answer still missing was lost on a link that lives.
+    const int alive = qBound(1000, userInt(SettingsAliveTimeout, 5000), 10000);
+    m_answerTimer.start(qMax(kMinAnswerTimeoutMs, 2 * alive));
+}
+
+void Dravik_v2::onAnswerTimeout()
+{
+    QxtLogger *log = QxtLogger::getInstance();
+    switch (m_startPhase) {
+    case StartWaitingForParameters: {
+        log->warning(kTag, Q_FUNC_INFO, "start given up, parameters still pending:", logNames(m_device->pendingIds()));
+        Q_EMIT notification(StatusWarning, tr("Measurement not started: the detector did not confirm its parameters."),
+                            -1);
+        m_startPhase = StartIdle;
+        emitStopped(StatusMeasurementAborted);
+        break;
+    }
+    case StartAwaitingAnswer:
+        log->warning(kTag, Q_FUNC_INFO, "no answer to the start command");
+        m_startPhase = StartIdle;
+        m_stopAfterStart = false;
+        emitStopped(StatusMeasurementAborted);
+        break;
+    case StartIdle:
+        if (isRunning()) {
+            log->warning(kTag, Q_FUNC_INFO, "no answer to the stop command");
+            setReady(false);
+            setRunning(false, StatusMeasurementAborted);
+        }
+        break;
+    }
 }
 
 void Dravik_v2::stop(bool force)
@@ -850,6 +904,7 @@ void Dravik_v2::stop(bool force)
     switch (m_startPhase) {
     case StartWaitingForParameters:
         // Never sent: nothing to stop at the detector.
+        m_answerTimer.stop();
         m_startPhase = StartIdle;
         emitStopped(0);
         return;
@@ -869,6 +924,7 @@ void Dravik_v2::stop(bool force)
 
 void Dravik_v2::abandonMeasurement(int status)
 {
+    m_answerTimer.stop();
     const bool starting = m_startPhase != StartIdle;
     m_startPhase = StartIdle;
     m_stopAfterStart = false;
@@ -918,6 +974,7 @@ void Dravik_v2::onMeasurementCommandResponse(MeasurementCommands command, bool s
         // An answer for a start that was given up (link lost, closed) changes nothing.
         if (m_startPhase != StartAwaitingAnswer)
             break;
+        m_answerTimer.stop();
         m_startPhase = StartIdle;
         if (success) {
             bindAcquisition();
@@ -954,6 +1011,7 @@ void Dravik_v2::setRunning(bool running, int status)
         Q_EMIT started();
     } else {
         m_flags &= ~FlagRunning;
+        m_answerTimer.stop();
         emitStopped(status);
     }
 }

@@ -182,6 +182,8 @@ private:
     void setRunning(bool running, int status);
     void setReady(bool isReadyNow);
     void emitStopped(int status);
+    void armAnswerTimer();
+    void onAnswerTimeout();
     // Ends a start that has not been answered: a waiting one is never sent,
     // and the host hears stopped(status) for it. Also clears ready and running.
     void abandonMeasurement(int status);
@@ -225,6 +227,9 @@ private:
     QTimer m_measurementStateTimer;
     QTimer m_vitalDataTimer;
     QTimer m_startupTimer;
+    // Bounds the wait for a start's parameters and for the answer to a start
+    // or stop: an answer lost on the link must not leave the host waiting.
+    QTimer m_answerTimer;
     int m_measurementStateInterval = 100;
     int m_vitalDataInterval = 500;
     int m_flags = 0;

@@ -190,8 +190,8 @@ void DravikAbstractProtocolHandler_v2::onReadControlData()
     }
     if (!processReceivedData(data))
         return;
-    // Only data the codec accepted proves the detector alive: garbage must
-    // not keep a broken link open.
+    // Only answers prove the detector alive: garbage must not keep a broken
+    // link open.
     m_outstandingKeepAlives = 0;
     if (m_aliveTimer && m_aliveTimer->isActive())
         m_aliveTimer->start();

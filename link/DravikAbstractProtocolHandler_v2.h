@@ -97,7 +97,10 @@ protected:
     virtual void processMeasurementCommandIntern(MeasurementCommands command, int data) = 0;
     virtual void readLogFileIntern(QString filename) = 0;
     virtual void processValidChannels(QList<int> channels) = 0;
-    // True if the bytes were accepted (a frame or part of one).
+    // True if the bytes proved the detector alive: they completed at least
+    // one answer to a command sent on this connection. Bytes that only fill a
+    // partial frame, or garbage that parses as something nobody asked for,
+    // do not keep a broken link open.
     virtual bool processReceivedData(QByteArray data) = 0;
     virtual int transmitCommand(quint16 command, QByteArray data) = 0;
     virtual void setGainCompensation(bool enabled) = 0;

@@ -8,6 +8,8 @@
 
 namespace {
 const char *const kTag = "[DRAVIK.Params]";
+// Answers to a write this late are taken as lost.
+const qint64 kLostAnswerMs = 5000;
 }
 
 DravikParameterHandler_v2::DravikParameterHandler_v2(
@@ -16,6 +18,7 @@ DravikParameterHandler_v2::DravikParameterHandler_v2(
     , m_pdQlp(new PdQlp_v2(deviceParameters, this))
     , m_deviceParameters(deviceParameters)
 {
+    m_clock.start();
     if (m_deviceParameters) {
         connect(m_deviceParameters.data(),
                 qOverload<QHash<int, int>>(&AbstractParameterContainer::parameterStatusChanged), this,
@@ -113,7 +116,9 @@ void DravikParameterHandler_v2::changeParameterIntern(const QList<int> &paramete
         const QByteArray payload = m_pdQlp->compose(id, true, &ok);
         if (ok && key.first != QlpCommandTranslator_v2::kNoCommand) {
             Q_EMIT sendQlpCommand(key.first, payload);
-            ++m_writes[key].unanswered;
+            Writes &writes = m_writes[key];
+            ++writes.unanswered;
+            writes.lastSentMs = m_clock.elapsed();
             for (int member : groups.value(key))
                 m_sentValues.insert(member, m_deviceParameters ? m_deviceParameters->newValue(member) : QVariant());
             continue;
@@ -164,7 +169,8 @@ void DravikParameterHandler_v2::onQlpPacket(quint16 command, quint16 stateCode, 
         } else {
             writes->readBacks = qMax(0, writes->readBacks - 1);
         }
-        if (writes->unanswered == 0 && writes->readBacks == 0)
+        const bool lost = m_clock.elapsed() - writes->lastSentMs > kLostAnswerMs;
+        if (lost || (writes->unanswered == 0 && writes->readBacks == 0))
             m_writes.erase(writes);
     }
     const QList<int> pendingIds = m_deviceParameters ? m_deviceParameters->pendingIds() : QList<int>();

@@ -3,6 +3,7 @@
 #include "AbstractJobHandler_v2.h"
 #include "AbstractParameterContainer.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QPair>
@@ -24,7 +25,9 @@ class PdQlp_v2;
 // yet), or while the host's latest value has not been sent at all (the
 // request is still queued to this thread), a pending parameter keeps waiting
 // and only the read-back of the write that carried its latest value confirms
-// it. The other parameters of the instance are confirmed as usual.
+// it. The other parameters of the instance are confirmed as usual. A write
+// whose answers have not come within a few seconds counts as lost (garbled
+// on the link), so that a later read settles its parameters all the same.
 class DravikParameterHandler_v2 : public AbstractJobHandler_v2
 {
     Q_OBJECT
@@ -72,11 +75,13 @@ private:
     {
         int unanswered = 0;
         int readBacks = 0;
+        qint64 lastSentMs = 0;
     };
 
     PdQlp_v2 *m_pdQlp = nullptr;
     QSharedPointer<AbstractParameterContainer> m_deviceParameters;
     QHash<InstanceKey, Writes> m_writes;
+    QElapsedTimer m_clock;
     // The value each parameter was last sent with.
     QHash<int, QVariant> m_sentValues;
 };

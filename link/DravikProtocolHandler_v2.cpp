@@ -139,6 +139,8 @@ void DravikProtocolHandler_v2::onReceivedResponse(quint16 cmdGroup, quint16 comm
     const quint16 key = quint16(((cmdGroup & 0x7F) << 8) | command);
     AbstractJobHandler_v2 *handler = m_handlers.value(key);
     if (handler) {
+        if (m_requested.contains(key))
+            ++m_answers;
         handler->onQlpPacket(key, stateCode, ackCode, cmdData);
         return;
     }
@@ -153,6 +155,7 @@ void DravikProtocolHandler_v2::onSendQlpCommand(quint16 command, QByteArray cmdD
 
 void DravikProtocolHandler_v2::onConnectionChanged(bool open)
 {
+    m_requested.clear();
     if (open) {
         m_converter->resetReceiveState();
         return;
@@ -225,9 +228,10 @@ void DravikProtocolHandler_v2::processValidChannels(QList<int> channels)
 
 bool DravikProtocolHandler_v2::processReceivedData(QByteArray data)
 {
+    m_answers = 0;
     const int result = m_converter->receiveData(data);
     if (result == qlp::Ok || result == qlp::Incomplete)
-        return true;
+        return m_answers > 0;
     QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "QLP frame error", result);
     // What followed the bad frame in this read is gone; the next read starts a new frame.
     m_converter->resetReceiveState();
@@ -236,7 +240,10 @@ bool DravikProtocolHandler_v2::processReceivedData(QByteArray data)
 
 int DravikProtocolHandler_v2::transmitCommand(quint16 command, QByteArray data)
 {
-    return m_converter->sendCommand(command, data);
+    const int result = m_converter->sendCommand(command, data);
+    if (result == qlp::Ok)
+        m_requested.insert(command);
+    return result;
 }
 
 void DravikProtocolHandler_v2::setGainCompensation(bool enabled)

@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 
 class DravikParameterHandler_v2;
 class QlpConverter_v2;
@@ -96,4 +97,9 @@ private:
     DravikParameterHandler_v2 *m_parameterHandler = nullptr;
     AbstractFirmwareJob_v2 *m_firmwareUpdateHandler = nullptr;
     QSharedPointer<AbstractParameterContainer> m_deviceParameters;
+    // Commands sent on this connection: an answer to one of them is a sign of
+    // life. Not a count of requests in flight, because transfers, the log and
+    // the firmware write answer one request with many frames.
+    QSet<quint16> m_requested;
+    int m_answers = 0; // answers among the frames of the current read
 };

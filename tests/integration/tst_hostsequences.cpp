@@ -1,5 +1,6 @@
 #include "DravikSimulator.h"
 #include "DravikWrapper_v2.h"
+#include "LogCapture.h"
 #include "TestQuery.h"
 
 #include <QElapsedTimer>
@@ -216,6 +217,16 @@ private:
 
     void checkBounds()
     {
+        // Qt's own complaints (a queued type not registered, a timer on the
+        // wrong thread), and a chunk the device announced but could not hand
+        // over to the post-processing, are faults wherever they happen.
+        const QStringList qtWarnings = m_log.unexpectedQtWarnings();
+        if (!qtWarnings.isEmpty())
+            breach(QStringLiteral("Qt warned: %1").arg(qtWarnings.first()));
+        const QStringList lost = m_log.texts(QtWarningMsg).filter(QStringLiteral("data (token"));
+        if (!lost.isEmpty())
+            breach(QStringLiteral("an announced chunk was not there: %1").arg(lost.first()));
+        m_log.clear();
         if (m_untaken.size() > kMaxUntaken)
             breach(QStringLiteral("%1 chunks waiting").arg(m_untaken.size()));
         if (m_device && !m_device->isOpen() && m_device->isReady())
@@ -354,8 +365,9 @@ private:
         if (!m_sim.isListening() && !m_sim.listen(QHostAddress::LocalHost, m_sim.serverPort()))
             breach(QStringLiteral("simulator gone"));
         if (m_running || m_starting) {
-            m_device->stop();
-            if (!waitFor([this] { return !m_running && !m_starting; }, 5000))
+            stop();
+            // An answer lost on the link ends the wait after twice the alive interval.
+            if (!waitFor([this] { return !m_running && !m_starting; }, 15000))
                 breach(QStringLiteral("no end of the measurement after stop()"));
         }
         // A link that went silent closes within two alive intervals.
@@ -363,6 +375,9 @@ private:
             m_device->close();
             if (!waitFor([this] { return m_device->openState() == 0; }, 8000))
                 breach(QStringLiteral("does not close (state %1)").arg(m_device->openState()));
+            // This simulator serves one host at a time: it refuses a new
+            // connection until it has seen the old one go.
+            waitFor([this] { return !m_sim.hasClient(); }, 2000);
             m_device->open();
             if (!waitFor([this] { return m_opened && m_device->isOpen(); }, 8000))
                 breach(QStringLiteral("does not open again (state %1)").arg(m_device->openState()));
@@ -372,16 +387,25 @@ private:
         query.keyed.insert(AbstractQueryObject::KeyHvSourceType, 0);
         m_device->setEnvironment(query);
         m_device->setValue(2010, true); // expert mode: no wait for other requests
+        // A detector refuses a start until it is ready again after the last
+        // measurement's data has gone out; a host waits for that.
+        if (!waitFor([this] { return m_device->value(1010).toInt() == 1; }, 8000))
+            breach(QStringLiteral("the detector does not become ready (state %1 read, %2 at the detector, open state %3)")
+                       .arg(m_device->value(1010).toString())
+                       .arg(m_sim.measurementState())
+                       .arg(m_device->openState()));
         start();
         if (!waitFor([this] { return m_running; }, 8000))
             breach(QStringLiteral("does not start again"));
-        m_device->stop();
+        stop();
         if (!waitFor([this] { return !m_running; }, 8000))
             breach(QStringLiteral("does not stop again"));
         while (!m_untaken.isEmpty())
             take(m_untaken.takeFirst());
+        checkBounds();
     }
 
+    LogCapture m_log;
     QRandomGenerator m_random;
     const quint32 m_seed;
     int m_step = 0;

@@ -54,6 +54,7 @@ class TestProtocolHandler : public DravikProtocolHandler_v2
 public:
     using DravikProtocolHandler_v2::DravikProtocolHandler_v2;
     using DravikProtocolHandler_v2::processReceivedData;
+    using DravikProtocolHandler_v2::transmitCommand;
 
     QList<int> requested;
     QList<bool> gainCompensation;
@@ -107,9 +108,10 @@ private Q_SLOTS:
         handler.initCommandHandler(parameters);
 
         LogCapture log;
-        QVERIFY(handler.processReceivedData(LoopbackPeer::response(0x0F01, 1, 2, QByteArray::fromHex("aabb"))
-                                            + LoopbackPeer::response(0x0F10, 0, 0, QByteArray("x"))
-                                            + LoopbackPeer::response(0x0F41, 0, 7, QByteArray())));
+        // Delivered, but answers to nothing that was asked for prove no life.
+        QVERIFY(!handler.processReceivedData(LoopbackPeer::response(0x0F01, 1, 2, QByteArray::fromHex("aabb"))
+                                             + LoopbackPeer::response(0x0F10, 0, 0, QByteArray("x"))
+                                             + LoopbackPeer::response(0x0F41, 0, 7, QByteArray())));
         QCOMPARE(measurement->packets.size(), 1);
         const RecordingJob::Packet &p = measurement->packets.first();
         QCOMPARE(QVariantList({p.command, p.ackCode, p.stateCode, p.data}),
@@ -122,6 +124,8 @@ private Q_SLOTS:
         QCOMPARE(warnings.size(), 1);
         QVERIFY2(warnings.first().startsWith(QLatin1String("[DRAVIK.PH]: ")), qPrintable(warnings.first()));
         QVERIFY2(warnings.first().endsWith(QLatin1String(" unknown command f10")), qPrintable(warnings.first()));
+        QCOMPARE(handler.transmitCommand(0x0F41, QByteArray()), 0);
+        QVERIFY(handler.processReceivedData(LoopbackPeer::response(0x0F41, 0, 0, QByteArray())));
     }
 
     void jobRequestsGoOnTheWire()
@@ -258,16 +262,20 @@ private Q_SLOTS:
     void aliveSupervision_data()
     {
         QTest::addColumn<QByteArray>("talk"); // what the peer sends every 300 ms
+        QTest::addColumn<bool>("asked");      // after a request for it
         QTest::addColumn<bool>("closed");
-        QTest::newRow("silent peer") << QByteArray() << true;
-        QTest::newRow("garbage: a complete request frame") << QByteArray::fromHex("00000000") << true;
-        QTest::newRow("accepted data keeps it alive")
-            << LoopbackPeer::response(0x0F41, 0, 0, QByteArray::fromHex("00")) << false;
+        const QByteArray state = LoopbackPeer::response(0x0F41, 0, 0, QByteArray::fromHex("00"));
+        QTest::newRow("silent peer") << QByteArray() << true << true;
+        QTest::newRow("garbage: a complete request frame") << QByteArray::fromHex("00000000") << true << true;
+        QTest::newRow("garbage: a frame that never ends") << QByteArray::fromHex("418f0000 0000 ffff") << true << true;
+        QTest::newRow("answers nobody asked for") << state << false << true;
+        QTest::newRow("answers keep it alive") << state << true << false;
     }
     void aliveSupervision()
     {
         // Interval 1 s: closed two intervals after the last accepted data.
         QFETCH(QByteArray, talk);
+        QFETCH(bool, asked);
         QFETCH(bool, closed);
         LoopbackPeer peer;
         TestProtocolHandler handler(m_user, m_device);
@@ -275,6 +283,8 @@ private Q_SLOTS:
         connectTo(handler, peer, 1000);
         QTimer timer;
         connect(&timer, &QTimer::timeout, &peer, [&] {
+            if (asked)
+                handler.transmitCommand(0x0F41, QByteArray());
             if (peer.client && !talk.isEmpty())
                 peer.client->write(talk);
         });
