@@ -5,7 +5,8 @@
 //     u(t) = A exp(-delta t) cos(2 pi f t + phi) + c,   t = i / sampleRate,
 //
 // to one record of the test voltage, with GSL's nonlinear least squares
-// (gsl_multifit_nlinear, Levenberg-Marquardt). The fit starts from the
+// (gsl_multilarge_nlinear: Levenberg-Marquardt on the normal equations,
+// the variant for many more samples than parameters). The fit starts from the
 // plug-in's frequency and attenuation; amplitude, phase and offset are seeded
 // by linear least squares at those values, so that the solver starts close to
 // the minimum and needs few iterations.
