@@ -351,6 +351,9 @@ AnalysisResult RecordingAnalysis::run(const RecordingReader &reader, const Optio
             r.figurePulse = i;
     }
 
+    if (r.hasPdChannel && root.value(QStringLiteral("measurement_mode")).toInt() == 1)
+        r.notes.append(QStringLiteral("measurement mode 1: the PD records are the plug-in's averaged pulses; "
+                                      "positions hold, charges are those of the average"));
     if (!r.hasTestVoltage)
         r.notes.append(QStringLiteral("no test voltage channel (1021): no voltage, tan delta, inception or phase"));
     if (!r.hasPdChannel)
