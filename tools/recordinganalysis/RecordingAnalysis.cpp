@@ -8,9 +8,6 @@
 #include "RecordingReader.h"
 #include "TdrLocator.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <algorithm>
 #include <cmath>
 
