@@ -33,7 +33,7 @@ bool positive(const QCommandLineParser &parser, const QString &name, double scal
 
 QString fmt(double v, double scale, const char *unit)
 {
-    return std::isfinite(v) ? QStringLiteral("%1 %2").arg(v * scale, 0, 'g', 5).arg(QLatin1String(unit))
+    return std::isfinite(v) ? QStringLiteral("%1 %2").arg(v * scale, 0, 'g', 4).arg(QLatin1String(unit))
                             : QStringLiteral("-");
 }
 

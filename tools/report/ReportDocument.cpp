@@ -87,7 +87,7 @@ public:
         m_y += h;
     }
 
-    void figure(const Figure &figure, double aspect = 0.42)
+    void figure(const Figure &figure, double aspect = 0.36)
     {
         const int h = int(m_width * aspect);
         ensure(h);
@@ -162,8 +162,8 @@ void summary(Page &page, const AnalysisResult &r)
               QStringLiteral("%1 (%2)").arg(fmt(r.pdThreshold, 4, 1e12, QStringLiteral("pC")), r.pdThresholdSource)},
              two);
     page.row({QStringLiteral("pulses / located"), QStringLiteral("%1 / %2").arg(r.pulses.size()).arg(located)}, two);
-    page.row({QStringLiteral("inception voltage"), fmt(r.inception, 5, 1e-3, QStringLiteral("kV"))}, two);
-    page.row({QStringLiteral("extinction voltage"), fmt(r.extinction, 5, 1e-3, QStringLiteral("kV"))}, two);
+    page.row({QStringLiteral("inception voltage"), fmt(r.inception, 4, 1e-3, QStringLiteral("kV"))}, two);
+    page.row({QStringLiteral("extinction voltage"), fmt(r.extinction, 4, 1e-3, QStringLiteral("kV"))}, two);
 
     page.heading(QStringLiteral("PD sites"));
     const QVector<double> six{0.1, 0.18, 0.12, 0.2, 0.2, 0.2};
@@ -266,7 +266,7 @@ void figures(Page &page, const AnalysisResult &r, const RecordingReader &reader)
         for (const QPointF &point : points)
             largest = qMax(largest, point.y());
         map.setYRange(0, largest > 0 ? 1.15 * largest : 1.0);
-        page.figure(map, 0.36);
+        page.figure(map, 0.31);
     }
 
     if (r.hasTestVoltage && r.hasPdChannel) {
@@ -286,14 +286,14 @@ void figures(Page &page, const AnalysisResult &r, const RecordingReader &reader)
         scatter.addPoints(QStringLiteral("negative"), negative, kNegative, 4);
         if (byPhase)
             scatter.setXRange(0, 360);
-        page.figure(scatter, 0.36);
+        page.figure(scatter, 0.31);
     }
 }
 
 void shotTable(Page &page, const AnalysisResult &r)
 {
     page.heading(QStringLiteral("Shots"));
-    const QVector<double> columns{0.06, 0.11, 0.1, 0.12, 0.12, 0.1, 0.1, 0.1, 0.09, 0.1};
+    const QVector<double> columns{0.05, 0.08, 0.14, 0.1, 0.1, 0.09, 0.12, 0.09, 0.08, 0.15};
     page.row({QStringLiteral("shot"), QStringLiteral("voltage"), QStringLiteral("f fit"), QStringLiteral("δ fit"),
               QStringLiteral("δ plug-in"), QStringLiteral("tan δ fit"), QStringLiteral("tan δ plug-in"),
               QStringLiteral("iterations"), QStringLiteral("pulses"), QStringLiteral("largest")},
@@ -301,8 +301,8 @@ void shotTable(Page &page, const AnalysisResult &r)
     for (int i = 0; i < r.shots.size(); ++i) {
         const AnalysisResult::Shot &s = r.shots.at(i);
         page.row({QString::number(i + 1), fmt(s.voltage, 4, 1e-3, QStringLiteral("kV")),
-                  fmt(s.fitFrequency, 7, 1, QStringLiteral("Hz")), fmt(s.fitAttenuation, 4, 1, QStringLiteral("/s")),
-                  fmt(s.pluginAttenuation, 4, 1, QStringLiteral("/s")), fmt(s.tanDelta, 4),
+                  fmt(s.fitFrequency, 7, 1, QStringLiteral("Hz")), fmt(s.fitAttenuation, 6, 1, QStringLiteral("/s")),
+                  fmt(s.pluginAttenuation, 6, 1, QStringLiteral("/s")), fmt(s.tanDelta, 4),
                   fmt(s.pluginTanDelta, 4), QString::number(s.fitIterations), QString::number(s.pulses),
                   fmt(s.largestCharge, 4, 1e12, QStringLiteral("pC"))},
                  columns);
@@ -327,10 +327,10 @@ bool ReportDocument::write(const AnalysisResult &result, const RecordingReader &
     }
     Page page(&writer, &painter);
     summary(page, result);
+    shotTable(page, result);
     writer.newPage();
     Page figurePage(&writer, &painter);
     figures(figurePage, result, reader);
-    shotTable(figurePage, result);
     if (!painter.end()) {
         *error = QStringLiteral("cannot finish %1").arg(path);
         return false;
