@@ -189,7 +189,7 @@ int ReportCommand::run(const QStringList &args, QTextStream &out, QTextStream &e
         located += p.located ? 1 : 0;
     out << "report " << options.output << ": " << result.shots.size() << " shots, " << result.pulses.size()
         << " PD pulses (" << located << " located), " << result.sites.size() << " sites; test voltage "
-        << fmt(result.voltage, 1e-3, "kV") << ", tan delta " << fmt(result.tanDelta, 1, "") << "("
+        << fmt(result.voltage, 1e-3, "kV") << ", tan delta " << fmt(result.tanDelta, 1, "") << " ("
         << (result.headlineMethod.isEmpty() ? QStringLiteral("none") : result.headlineMethod) << "); inception "
         << fmt(result.inception, 1e-3, "kV") << '\n';
     for (const QString &note : result.notes)

@@ -71,6 +71,10 @@ struct AnalysisResult
     int operationMode = -1;
     QString analyser;      // "dac", "cr" or "ac": the plug-in's analyser for the mode
     bool dampedVoltage = false;
+    // The plug-in recorded the running phase of a continuous voltage (rad)
+    // in place of the voltage: phases come from it, the voltage from the
+    // plug-in's recorded amplitude, and there is no fit.
+    bool testVoltageIsPhase = false;
 
     double cableLength = kNaN;  // m
     double velocity = kNaN;     // m/s

@@ -111,12 +111,25 @@ std::unique_ptr<InterfacePdTestvoltage> RecordingAnalysis::makeAnalyser(const QS
     return analyser;
 }
 
+namespace {
+
+bool conditioned(const QVariantMap &root)
+{
+    return root.value(QStringLiteral("measurement_mode")).toInt() == 0
+        && root.value(QStringLiteral("post_processing_parameters")).toInt() == 1;
+}
+
+} // namespace
+
+bool RecordingAnalysis::testVoltageIsPhase(const QVariantMap &root)
+{
+    return conditioned(root) && analyserName(root.value(QStringLiteral("operation_mode"), -1).toInt()) == QLatin1String("ac");
+}
+
 double RecordingAnalysis::testVoltageScale(const QVariantMap &root)
 {
-    const bool conditioned = root.value(QStringLiteral("measurement_mode")).toInt() == 0
-        && root.value(QStringLiteral("post_processing_parameters")).toInt() == 1;
     const double calibration = root.value(QStringLiteral("test_voltage_calibration")).toDouble();
-    return conditioned || !(std::isfinite(calibration) && calibration != 0) ? 1.0 : calibration;
+    return conditioned(root) || !(std::isfinite(calibration) && calibration != 0) ? 1.0 : calibration;
 }
 
 QVector<float> RecordingAnalysis::samples(const RecordingReader &reader, const RecordingShots::Record &record,
@@ -156,6 +169,7 @@ AnalysisResult RecordingAnalysis::run(const RecordingReader &reader, const Optio
     r.operationMode = root.value(QStringLiteral("operation_mode"), -1).toInt();
     r.analyser = analyserName(r.operationMode);
     r.dampedVoltage = r.analyser == QLatin1String("dac");
+    r.testVoltageIsPhase = testVoltageIsPhase(root);
     r.cableLength = options.cableLength;
     r.velocity = options.velocity;
     r.velocitySource = options.velocitySource;
@@ -190,6 +204,13 @@ AnalysisResult RecordingAnalysis::run(const RecordingReader &reader, const Optio
                 r.notes.append(error);
             int first = 0, count = 0;
             fitWindow(source.testVoltage, 0, &first, &count);
+            if (r.testVoltageIsPhase) {
+                const QVariantMap recorded = reader.groupAttributes(source.testVoltage.group);
+                shot.pluginFrequency = recorded.value(QStringLiteral("frequency_hz"), AnalysisResult::kNaN).toDouble();
+                shot.pluginAmplitude = recorded.value(QStringLiteral("test_voltage_v"), AnalysisResult::kNaN).toDouble();
+                shot.voltage = shot.pluginAmplitude;
+                count = 0; // nothing to analyse or fit: the samples are phases
+            }
             // The plug-in's method on what the plug-in would see, then the
             // fit seeded with its result over ten periods at most.
             if (auto analyser = makeAnalyser(r.analyser, source.testVoltage.sampleRate, 1.0); analyser && count > 0) {
@@ -200,7 +221,7 @@ AnalysisResult RecordingAnalysis::run(const RecordingReader &reader, const Optio
                 shot.pluginAttenuation = r.dampedVoltage ? result(*analyser, InterfacePdTestvoltage::Attenuation) : 0.0;
                 shot.pluginTanDelta = tanDelta(shot.pluginAttenuation, shot.pluginFrequency);
             }
-            if (r.analyser != QLatin1String("cr")) {
+            if (r.analyser != QLatin1String("cr") && count > 0) {
                 fitWindow(source.testVoltage, shot.pluginFrequency, &first, &count);
                 const DampedCosineFit::Result fit = DampedCosineFit::fit(
                     tv.constData() + first, qMin(count, tv.size() - first), source.testVoltage.sampleRate,
@@ -219,6 +240,8 @@ AnalysisResult RecordingAnalysis::run(const RecordingReader &reader, const Optio
                 }
             }
             shot.voltage = shot.fitted ? shot.fitAmplitude : shot.pluginAmplitude;
+            if (r.testVoltageIsPhase)
+                shot.fitError = QStringLiteral("the plug-in recorded the phase, not the voltage");
             shot.tanDelta = shot.fitted && r.dampedVoltage ? tanDelta(shot.fitAttenuation, shot.fitFrequency)
                                                             : shot.pluginTanDelta;
         }
@@ -250,8 +273,13 @@ AnalysisResult RecordingAnalysis::run(const RecordingReader &reader, const Optio
                 pulse.time = event.direct.time;
                 pulse.peak = event.direct.peak;
                 pulse.charge = pulse.peak / r.chargeFactor;
-                if (!tv.isEmpty())
+                if (r.testVoltageIsPhase) {
+                    const double phase = valueAt(tv, source.testVoltage, pulse.time);
+                    pulse.phase = std::fmod(std::fmod(phase * 180.0 / kPi, 360.0) + 360.0, 360.0);
+                    pulse.voltage = shot.voltage * std::sin(phase);
+                } else if (!tv.isEmpty()) {
                     pulse.voltage = valueAt(tv, source.testVoltage, pulse.time);
+                }
                 if (shot.fitted) {
                     const double theta = 2 * kPi * shot.fitFrequency * (pulse.time - shot.fitStart) + shot.fitPhase;
                     pulse.phase = std::fmod(std::fmod(theta * 180.0 / kPi + 90.0, 360.0) + 360.0, 360.0);
@@ -337,7 +365,7 @@ AnalysisResult RecordingAnalysis::run(const RecordingReader &reader, const Optio
         r.headlineMethod = QStringLiteral("plug-in analyser");
     }
 
-    for (int i = 0; i < r.shots.size(); ++i) {
+    for (int i = 0; i < r.shots.size() && !r.testVoltageIsPhase; ++i) {
         if (std::isfinite(r.shots.at(i).voltage)
             && (r.figureShot < 0 || r.shots.at(i).voltage > r.shots.at(r.figureShot).voltage))
             r.figureShot = i;
@@ -348,6 +376,9 @@ AnalysisResult RecordingAnalysis::run(const RecordingReader &reader, const Optio
             r.figurePulse = i;
     }
 
+    if (r.testVoltageIsPhase)
+        r.notes.append(QStringLiteral("continuous voltage: the plug-in recorded its phase, so the voltages are the "
+                                      "plug-in's amplitudes and there is no fit"));
     if (r.hasPdChannel && root.value(QStringLiteral("measurement_mode")).toInt() == 1)
         r.notes.append(QStringLiteral("measurement mode 1: the PD records are the plug-in's averaged pulses; "
                                       "positions hold, charges are those of the average"));

@@ -39,6 +39,9 @@ public:
     // conditioned them (measurement mode 0 with its post-processing), the
     // detector's calibration where they are as the detector sent them.
     static double testVoltageScale(const QVariantMap &rootAttributes);
+    // The plug-in's continuous-AC analysis (measurement mode 0) leaves the
+    // test voltage channel holding the running phase in radians.
+    static bool testVoltageIsPhase(const QVariantMap &rootAttributes);
     // Samples of a record scaled by scale; empty with error set if unreadable.
     static QVector<float> samples(const RecordingReader &reader, const RecordingShots::Record &record, double scale,
                                   QString *error);

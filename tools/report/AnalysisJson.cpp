@@ -93,6 +93,7 @@ QJsonObject AnalysisJson::toJson(const AnalysisResult &r)
         {QStringLiteral("recording"), QJsonObject::fromVariantMap(r.recording)},
         {QStringLiteral("operation_mode"), r.operationMode},
         {QStringLiteral("analyser"), r.analyser},
+        {QStringLiteral("test_voltage_is_phase"), r.testVoltageIsPhase},
         {QStringLiteral("test_voltage"),
          QJsonObject{{QStringLiteral("headline_method"), r.headlineMethod},
                      {QStringLiteral("voltage_v"), number(r.voltage)},

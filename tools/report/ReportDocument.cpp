@@ -250,13 +250,16 @@ void figures(Page &page, const AnalysisResult &r, const RecordingReader &reader)
         }
     }
 
+    // Without a charge factor the figures show the pulses' peaks instead.
+    const bool charges = r.chargeFactor > 0;
+    const auto size = [charges](const AnalysisResult::Pulse &p) { return charges ? p.charge * 1e12 : p.peak * 1e3; };
     if (r.cableLength > 0) {
         Figure map(QStringLiteral("PD map"), QStringLiteral("position along the cable [m]"),
-                   QStringLiteral("apparent charge |q| [pC]"));
+                   charges ? QStringLiteral("apparent charge |q| [pC]") : QStringLiteral("PD peak |u| [mV]"));
         QPolygonF points;
         for (const AnalysisResult::Pulse &p : r.pulses) {
-            if (p.located && std::isfinite(p.charge))
-                points.append(QPointF(p.position, std::fabs(p.charge) * 1e12));
+            if (p.located && std::isfinite(size(p)))
+                points.append(QPointF(p.position, std::fabs(size(p))));
         }
         map.addPoints(QStringLiteral("PD"), points, kPositive, 4);
         map.addVerticalMarker(0.0, QStringLiteral("near end"), kMarker);
@@ -274,11 +277,11 @@ void figures(Page &page, const AnalysisResult &r, const RecordingReader &reader)
         Figure scatter(byPhase ? QStringLiteral("PD against the phase of the test voltage")
                                : QStringLiteral("PD against the instantaneous test voltage"),
                        byPhase ? QStringLiteral("phase [°]") : QStringLiteral("instantaneous test voltage [kV]"),
-                       QStringLiteral("apparent charge q [pC]"));
+                       charges ? QStringLiteral("apparent charge q [pC]") : QStringLiteral("PD peak u [mV]"));
         QPolygonF positive, negative;
         for (const AnalysisResult::Pulse &p : r.pulses) {
             const double x = byPhase ? p.phase : p.voltage * 1e-3;
-            const double y = std::isfinite(p.charge) ? p.charge * 1e12 : p.peak * 1e3;
+            const double y = size(p);
             if (std::isfinite(x) && std::isfinite(y))
                 (y >= 0 ? positive : negative).append(QPointF(x, y));
         }
