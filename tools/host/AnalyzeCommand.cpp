@@ -101,9 +101,9 @@ QString AnalyzeCommand::usage()
         "  \"results\" holds the results after the last block, \"blocks\" each block's code\n"
         "  (0 success, 1 no result, 2 bad argument, 3 out of memory) and results.\n"
         "\n"
-        "exit codes: 0 analysed (check the validity flags), 2 usage error or unreadable file,\n"
-        "  13 the recording is unusable (not HDF5, damaged, not a dravik-host recording,\n"
-        "  never completed), 14 the recording has no test voltage record\n");
+        "exit codes: 0 analysed (check the validity flags), 2 usage error or unreadable\n"
+        "  file, 13 the recording is unusable (not HDF5, damaged, not a dravik-host\n"
+        "  recording, never completed), 14 the recording has no test voltage record\n");
 }
 
 QString AnalyzeCommand::parse(const QStringList &args, Options *options)

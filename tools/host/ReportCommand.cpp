@@ -42,7 +42,7 @@ QString fmt(double v, double scale, const char *unit)
 QString ReportCommand::usage()
 {
     return QStringLiteral(
-        "usage: dravik-host report RECORDING.h5 -o REPORT.pdf [--json REPORT.json] [OPTIONS]\n"
+        "usage: dravik-host report RECORDING.h5 -o REPORT.pdf [--json FILE] [OPTIONS]\n"
         "  Analyses a recording of dravik-host measure and writes a PDF report: test\n"
         "  voltage per shot (the plug-in's analyser and a least-squares fit of a damped\n"
         "  cosine; tan delta = delta / (pi f)), PD pulses with apparent charge,\n"
