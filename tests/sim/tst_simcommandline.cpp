@@ -29,7 +29,10 @@ void tst_SimCommandLine::accepted()
                                 "0x10",                "--firmware-version", "22",            "--descriptor",
                                 "Jan 01 2024",         "--fail-ack",        "0x0F27:3",       "--fail-ack",
                                 "0x0F00",              "--drop-in-state",   "3",              "--delay-ms",
-                                "20",                  "--corrupt-checksum", "--split-writes", "7"};
+                                "20",                  "--corrupt-checksum", "--split-writes", "7",
+                                "--cable-length",      "500",               "--velocity",     "150",
+                                "--pd-site",           "100:2",             "--pd-site",      "400:-0.5:12",
+                                "--voltage-steps",     "6,12.5"};
     QCOMPARE(SimCommandLine::parse(arguments, &config, &message), SimCommandLine::Run);
     QCOMPARE(config.address, QHostAddress(QStringLiteral("127.0.0.1")));
     QCOMPARE(config.port, quint16(5000));
@@ -46,6 +49,14 @@ void tst_SimCommandLine::accepted()
     QCOMPARE(config.faults.splitWriteBytes, 7);
     QCOMPARE(config.identity.protocolVersion, quint8(2));
     QCOMPARE(config.faults.dropAfterFrames, -1);
+    QCOMPARE(config.testObject.cableLengthMetres, 500.0);
+    QCOMPARE(config.testObject.velocityMetresPerMicrosecond, 150.0);
+    QCOMPARE(config.testObject.sites.size(), 2);
+    QCOMPARE(config.testObject.sites.at(1).positionMetres, 400.0);
+    QCOMPARE(config.testObject.sites.at(1).chargeNc, -0.5);
+    QCOMPARE(config.testObject.sites.at(1).inceptionVolts, 12000.0);
+    QCOMPARE(config.testObject.sites.at(0).inceptionVolts, 0.0);
+    QCOMPARE(config.testObject.voltageStepsVolts, (QVector<double>{6000.0, 12500.0}));
 }
 
 void tst_SimCommandLine::refused_data()
@@ -59,6 +70,13 @@ void tst_SimCommandLine::refused_data()
     QTest::newRow("descriptor too long") << QStringList{"--descriptor", QString(33, QLatin1Char('x'))} << "32";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
     QTest::newRow("any address") << QStringList{"--listen", "0.0.0.0:52922"} << "non-loopback";
+    QTest::newRow("site beyond the far end") << QStringList{"--pd-site", "961:1"} << "0 to 960 m";
+    QTest::newRow("site on a shorter cable") << QStringList{"--cable-length", "200", "--pd-site", "250:1"} << "0 to 200 m";
+    QTest::newRow("site without charge") << QStringList{"--pd-site", "250"} << "METRES:CHARGE_NC";
+    QTest::newRow("site of 0 nC") << QStringList{"--pd-site", "250:0"} << "not 0";
+    QTest::newRow("velocity 0") << QStringList{"--velocity", "0"} << "--velocity 0";
+    QTest::newRow("round trip above 1 ms") << QStringList{"--cable-length", "100000"} << "round trip";
+    QTest::newRow("negative voltage step") << QStringList{"--voltage-steps", "6,-8"} << "--voltage-steps -8";
 }
 
 void tst_SimCommandLine::refused()

@@ -95,6 +95,8 @@ private slots:
     void packetLayout();
     void dampedAcTrueValues();
     void pulseAndEcho();
+    void sitePulses_data();
+    void sitePulses();
     void trigger_data();
     void trigger();
 };
@@ -190,6 +192,56 @@ void tst_SimSignals::pulseAndEcho()
     QVERIFY2(delay >= 12000 && delay <= 12040, qPrintable(QString::number(delay)));
     QVERIFY2(std::fabs(v.at(echo) / v.at(peak) - 0.6) < 0.05, qPrintable(QString::number(v.at(echo) / v.at(peak))));
     QVERIFY(std::fabs(v.at(1000)) < 0.01);
+}
+
+// Where the discharges of a site reach the sensor: the direct pulse after
+// x / v, the echo 2 (L - x) / v later, only in cycles whose voltage step
+// reaches the inception voltage. Cycle 1 below is the first step.
+void tst_SimSignals::sitePulses_data()
+{
+    QTest::addColumn<QString>("sites");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<int>("cycle"); // after the origin
+    QTest::addColumn<QList<qint64>>("arrivals"); // ns after the discharge at 10 ms into the cycle
+    QTest::addColumn<QList<qint64>>("echoes");
+    QTest::addColumn<QList<double>>("charges");
+    QTest::newRow("default: near end, 1 nC") << QString() << QString() << 1 << QList<qint64>{0} << QList<qint64>{12000}
+                                            << QList<double>{-1.0};
+    QTest::newRow("two sites") << "250:2,700:0.5" << QString() << 1 << QList<qint64>{1563, 4375}
+                               << QList<qint64>{8875, 3250} << QList<double>{-2.0, -0.5};
+    QTest::newRow("first step below the inception") << "250:2:9,700:0.5:13" << "6,10,14" << 1 << QList<qint64>{}
+                                                    << QList<qint64>{} << QList<double>{};
+    QTest::newRow("second step: one site") << "250:2:9,700:0.5:13" << "6,10,14" << 2 << QList<qint64>{1563}
+                                           << QList<qint64>{8875} << QList<double>{-2.0};
+    QTest::newRow("steps repeat") << "250:2:9,700:0.5:13" << "6,10,14" << 6 << QList<qint64>{1563, 4375}
+                                  << QList<qint64>{8875, 3250} << QList<double>{-2.0, -0.5};
+}
+
+void tst_SimSignals::sitePulses()
+{
+    QFETCH(QString, sites);
+    QFETCH(QString, steps);
+    QFETCH(int, cycle);
+    QFETCH(QList<qint64>, arrivals);
+    QFETCH(QList<qint64>, echoes);
+    QFETCH(QList<double>, charges);
+    SimTestObject object;
+    QString error;
+    QVERIFY(sites.isEmpty() || object.parseSites(sites, &error));
+    QVERIFY(steps.isEmpty() || object.parseVoltageSteps(steps, &error));
+    SimScenario scenario(SimScenario::DampedAc, object);
+    scenario.setStepOrigin(5 * kSecond); // the first step is cycle 5
+    const qint64 discharge = (4 + cycle) * kSecond + 10 * kMs;
+    QVector<SimScenario::Pulse> pulses;
+    scenario.pulses(discharge, discharge + 5 * kMs, &pulses);
+    QCOMPARE(pulses.size(), arrivals.size());
+    for (int i = 0; i < pulses.size(); ++i) {
+        QCOMPARE(pulses.at(i).timeNs - discharge, arrivals.at(i));
+        QCOMPARE(pulses.at(i).echoDelayNs, echoes.at(i));
+        QCOMPARE(pulses.at(i).chargeNc, charges.at(i));
+    }
+    if (!steps.isEmpty()) // the shot of the cycle at its step's voltage
+        QVERIFY(std::fabs(scenario.testVoltage((4 + cycle) * kSecond) - object.voltageStepsVolts.at((cycle - 1) % 3)) < 1e-6);
 }
 
 void tst_SimSignals::trigger_data()

@@ -183,6 +183,69 @@ private Q_SLOTS:
         }
     }
 
+    // The reader on damaged files: a status and a reason, never a crash, and
+    // whatever part still reads reads as absent with an error or as data.
+    void damagedFile_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("status");
+        using S = RecordingReader::Status;
+        QTest::newRow("empty") << "empty" << int(S::NotHdf5);
+        QTest::newRow("text") << "text" << int(S::NotHdf5);
+        QTest::newRow("cut to half") << "cut 0.5" << int(S::Damaged);
+        QTest::newRow("cut after the superblock") << "cut 0.002" << int(S::Damaged);
+        QTest::newRow("superblock byte changed") << "poke 40" << int(S::Damaged);
+        QTest::newRow("samples overwritten") << "poke 0.9" << int(S::Ok);
+        QTest::newRow("metadata overwritten") << "poke 0.002" << -1; // any status
+    }
+    void damagedFile()
+    {
+        QFETCH(QString, damage);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("run.h5");
+        {
+            Hdf5Recorder recorder(path);
+            QString error;
+            QVERIFY(recorder.open(&error) && recorder.beginMeasurement(1, &error));
+            QVector<float> samples(20000, 0.5f);
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(recorder.addChunk(1021, floatChunk(samples, i, i), info(1021, "Test voltage", "V", 1e5, 2), &error));
+            QVERIFY(recorder.endMeasurement({{"index", 1}}, &error));
+            QVERIFY(recorder.commit({{"format", "dravik-host recording"}, {"format_version", 1}}, &error));
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const qint64 size = file.size();
+        const QStringList parts = damage.split(' ');
+        const double where = parts.value(1).toDouble();
+        const qint64 at = where < 1 ? qint64(where * size) : qint64(where);
+        if (parts.first() == "empty" || parts.first() == "text") {
+            QVERIFY(file.resize(0));
+            file.write(parts.first() == "text" ? "index,value\n1,0.5\n" : "");
+        } else if (parts.first() == "cut") {
+            QVERIFY(file.resize(at));
+        } else {
+            QVERIFY(file.seek(at));
+            file.write(QByteArray(64, char(0xA5)));
+        }
+        file.close();
+
+        RecordingReader reader(path);
+        if (status >= 0)
+            QCOMPARE(int(reader.status()), status);
+        QCOMPARE(reader.errorString().isEmpty(), reader.status() == RecordingReader::Status::Ok);
+        if (reader.status() != RecordingReader::Status::Ok)
+            QVERIFY2(reader.errorString().startsWith(path), qPrintable(reader.errorString()));
+        for (const QString &group : reader.groups()) {
+            for (const QString &name : reader.datasets(group)) {
+                const RecordingReader::Dataset d = reader.dataset(group, name);
+                QVERIFY(d.error.isEmpty() || d.data.isEmpty());
+                QVERIFY(d.data.size() <= 4 * d.elements);
+            }
+        }
+    }
+
     void openFailsWithAReason()
     {
         QTemporaryDir dir;

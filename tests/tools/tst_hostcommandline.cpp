@@ -49,6 +49,9 @@ private Q_SLOTS:
              "\n   11  ", "\n   12  "},
             {});
         row("gui --help", {"gui", "--help"}, 0, {"--screenshot FILE", "--dark", "--tab NAME"}, {});
+        row("help report", {"help", "report"}, 0,
+            {"usage: dravik-host report RECORDING.h5", "--tdr-calibration", "--pd-threshold", "13 the recording"}, {});
+        row("report without -o", {"report", "@dir/one.dravikfw"}, 2, {}, {"-o REPORT.pdf is required"});
 
         row("no command", {}, 2, {}, {"usage: dravik-host"});
         row("unknown command", {"frobnicate"}, 2, {}, {"unknown command 'frobnicate'", "usage: dravik-host"});

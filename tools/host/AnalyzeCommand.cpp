@@ -1,11 +1,13 @@
 #include "AnalyzeCommand.h"
 
 #include "ExitCode.h"
-#include "PdTvContinuousAC.h"
-#include "PdTvCosRec.h"
-#include "PdTvDAC.h"
+#include "InterfacePdTestvoltage.h"
+#include "RecordingAnalysis.h"
+#include "RecordingReader.h"
+#include "RecordingShots.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -37,19 +39,11 @@ const ResultName kResults[] = {
 
 std::unique_ptr<InterfacePdTestvoltage> makeAnalyser(const AnalyzeCommand::Options &options)
 {
-    std::unique_ptr<InterfacePdTestvoltage> analyser;
-    if (options.analyser == QLatin1String("dac"))
-        analyser = std::make_unique<PdTvDAC>();
-    else if (options.analyser == QLatin1String("cr"))
-        analyser = std::make_unique<PdTvCosRec>();
-    else
-        analyser = std::make_unique<PdTvContinuousAC>();
-    analyser->setParameter(InterfacePdTestvoltage::SampleRate, options.sampleRate);
-    analyser->setParameter(InterfacePdTestvoltage::ScaleFactor, options.scaleFactor);
+    std::unique_ptr<InterfacePdTestvoltage> analyser
+        = RecordingAnalysis::makeAnalyser(options.analyser, options.sampleRate, options.scaleFactor);
     if (options.analyser == QLatin1String("ac")) {
-        const double threshold = std::isnan(options.threshold) ? std::fabs(options.scaleFactor) * 0.025
-                                                               : options.threshold;
-        analyser->setParameter(InterfacePdTestvoltage::DetectionThreshold, threshold);
+        if (!std::isnan(options.threshold))
+            analyser->setParameter(InterfacePdTestvoltage::DetectionThreshold, options.threshold);
         analyser->setParameter(InterfacePdTestvoltage::AmplitudeOffset, options.amplitudeOffset);
     }
     return analyser;
@@ -84,7 +78,12 @@ bool toDouble(const QString &text, double *value)
 QString AnalyzeCommand::usage()
 {
     return QStringLiteral(
-        "usage: dravik-host analyze FILE --rate HZ --analyser dac|cr|ac [OPTIONS]\n"
+        "usage: dravik-host analyze RECORDING.h5\n"
+        "       dravik-host analyze FILE --rate HZ --analyser dac|cr|ac [OPTIONS]\n"
+        "  With a recording of dravik-host measure: runs the plug-in's analyser for the\n"
+        "  recording's operation mode over each test voltage record and prints, per\n"
+        "  record, the results below beside the values the plug-in recorded.\n"
+        "\n"
         "  Runs a test voltage analyser over a recording of the test voltage channel\n"
         "  (little-endian float32 samples) and prints its seven results as JSON:\n"
         "  frequency, amplitude, d3, d4, attenuation, delay and firstZeroCrossing,\n"
@@ -102,7 +101,9 @@ QString AnalyzeCommand::usage()
         "  \"results\" holds the results after the last block, \"blocks\" each block's code\n"
         "  (0 success, 1 no result, 2 bad argument, 3 out of memory) and results.\n"
         "\n"
-        "exit codes: 0 analysed (check the validity flags), 2 usage error or unreadable file\n");
+        "exit codes: 0 analysed (check the validity flags), 2 usage error or unreadable\n"
+        "  file, 13 the recording is unusable (not HDF5, damaged, not a dravik-host\n"
+        "  recording, never completed), 14 the recording has no test voltage record\n");
 }
 
 QString AnalyzeCommand::parse(const QStringList &args, Options *options)
@@ -199,6 +200,9 @@ int AnalyzeCommand::run(const QStringList &args, QTextStream &out, QTextStream &
         out << usage();
         return ExitOk;
     }
+    const QStringList files = QStringList(args).filter(QRegularExpression(QStringLiteral("^[^-]")));
+    if (args.size() == 1 && files.size() == 1 && isHdf5(files.first()))
+        return runRecording(files.first(), out, err);
     Options options;
     QString problem = parse(args, &options);
     if (!problem.isEmpty()) {
@@ -212,5 +216,67 @@ int AnalyzeCommand::run(const QStringList &args, QTextStream &out, QTextStream &
         return ExitUsage;
     }
     out << QJsonDocument(analyse(samples, options)).toJson(QJsonDocument::Indented);
+    return ExitOk;
+}
+
+bool AnalyzeCommand::isHdf5(const QString &file)
+{
+    QFile in(file);
+    return in.open(QIODevice::ReadOnly) && in.read(8) == QByteArray("\x89HDF\r\n\x1a\n", 8);
+}
+
+int AnalyzeCommand::runRecording(const QString &file, QTextStream &out, QTextStream &err)
+{
+    const RecordingReader reader(file);
+    if (reader.status() != RecordingReader::Status::Ok) {
+        err << "dravik-host analyze: " << reader.errorString() << '\n';
+        return ExitRecordingUnusable;
+    }
+    const QVariantMap root = reader.rootAttributes();
+    const int mode = root.value(QStringLiteral("operation_mode"), -1).toInt();
+    Options options;
+    options.file = file;
+    options.analyser = RecordingAnalysis::analyserName(mode);
+    options.scaleFactor = RecordingAnalysis::testVoltageScale(root);
+    if (options.analyser.isEmpty()) {
+        err << "dravik-host analyze: " << file << ": operation mode " << mode << " has no test voltage analyser\n";
+        return ExitNothingToAnalyse;
+    }
+    QJsonArray records;
+    for (const RecordingShots::Shot &shot : RecordingShots::load(reader)) {
+        const RecordingShots::Record &tv = shot.testVoltage;
+        if (!tv.isValid())
+            continue;
+        QString error;
+        // The samples as the recording holds them; the analyser scales them.
+        const QVector<float> samples = RecordingAnalysis::samples(reader, tv, 1.0, &error);
+        if (!error.isEmpty()) {
+            err << "dravik-host analyze: " << error << '\n';
+            return ExitRecordingUnusable;
+        }
+        options.sampleRate = tv.sampleRate;
+        const QVariantMap recorded = reader.groupAttributes(tv.group);
+        QJsonObject plugin;
+        for (const char *key : {"frequency_hz", "test_voltage_v", "attenuation_per_s"}) {
+            const double v = recorded.value(QLatin1String(key), std::nan("")).toDouble();
+            plugin.insert(QLatin1String(key), std::isfinite(v) ? QJsonValue(v) : QJsonValue());
+        }
+        records.append(QJsonObject{{QStringLiteral("measurement"), tv.measurement},
+                                   {QStringLiteral("dataset"), tv.group + QLatin1Char('/') + tv.dataset},
+                                   {QStringLiteral("startTime"), tv.startTime},
+                                   {QStringLiteral("samples"), samples.size()},
+                                   {QStringLiteral("results"), analyse(samples, options).value(QStringLiteral("results"))},
+                                   {QStringLiteral("recordedByPlugin"), plugin}});
+    }
+    if (records.isEmpty()) {
+        err << "dravik-host analyze: " << file << ": no test voltage record (channel 1021) in the recording\n";
+        return ExitNothingToAnalyse;
+    }
+    out << QJsonDocument(QJsonObject{{QStringLiteral("file"), file},
+                                     {QStringLiteral("analyser"), options.analyser},
+                                     {QStringLiteral("operationMode"), mode},
+                                     {QStringLiteral("scaleFactor"), options.scaleFactor},
+                                     {QStringLiteral("records"), records}})
+               .toJson(QJsonDocument::Indented);
     return ExitOk;
 }

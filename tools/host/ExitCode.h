@@ -27,6 +27,16 @@ enum ExitCode : int {
     // log: the log arrived but the plug-in could not write it to OUT, or had
     // to cut it short.
     ExitLogNotWritten = 12,
+    // report, analyze: the recording (or the calibration recording) cannot be
+    // used: missing, not HDF5, damaged or truncated, another program's HDF5
+    // file, never completed, or a calibration without a pulse.
+    ExitRecordingUnusable = 13,
+    // report, analyze: the recording holds nothing to analyse (report: neither
+    // a test voltage nor a PD channel; analyze: no test voltage record).
+    ExitNothingToAnalyse = 14,
+    // report: written, but without a part the recording lacks (no test
+    // voltage channel, or no PD channel).
+    ExitReportPartial = 15,
     // 128 + SIGINT, as shells report an interrupted program.
     ExitInterrupted = 130
 };

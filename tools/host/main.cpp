@@ -6,6 +6,7 @@
 #include "InfoCommand.h"
 #include "LogCommand.h"
 #include "MeasureCommand.h"
+#include "ReportCommand.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -31,7 +32,10 @@ static QString usage()
                           "  log OUT              store the detector's own log in OUT\n"
                           "  gui [OPTIONS]        a window with the device's control and configuration\n"
                           "                       widgets, or a screenshot of it\n"
-                          "  analyze FILE ...     analyse a recorded test voltage offline, results as JSON\n"
+                          "  analyze FILE ...     analyse a recorded test voltage (a recording or raw\n"
+                          "                       samples) offline, results as JSON\n"
+                          "  report RECORDING     PD sites, charges, inception, tan delta and figures\n"
+                          "                       from a recording, as a PDF and JSON\n"
                           "  help [COMMAND]       this text, or the help of COMMAND\n"
                           "\n"
                           "Run 'dravik-host COMMAND --help' for a command's options and exit codes.\n");
@@ -59,6 +63,11 @@ int main(int argc, char **argv)
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
         application = std::make_unique<QApplication>(argc, argv);
+    } else if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
+        // The figures are Qwt widgets rendered into the PDF, never shown.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        application = std::make_unique<QApplication>(argc, argv);
     } else {
         application = std::make_unique<QCoreApplication>(argc, argv);
     }
@@ -78,6 +87,8 @@ int main(int argc, char **argv)
         return MeasureCommand::run(args, out, err);
     if (command == QLatin1String("analyze"))
         return AnalyzeCommand::run(args, out, err);
+    if (command == QLatin1String("report"))
+        return ReportCommand::run(args, out, err);
     if (command == QLatin1String("firmware"))
         return FirmwareCommand::run(args, out, err);
     if (command == QLatin1String("log"))
@@ -92,6 +103,8 @@ int main(int argc, char **argv)
             out << MeasureCommand::usage();
         else if (topic == QLatin1String("analyze"))
             out << AnalyzeCommand::usage();
+        else if (topic == QLatin1String("report"))
+            out << ReportCommand::usage();
         else if (topic == QLatin1String("firmware"))
             out << FirmwareCommand::usage();
         else if (topic == QLatin1String("log"))

@@ -39,6 +39,7 @@ void DravikSimulator::applyConfig(const SimConfig &config)
     onOwnThread([&] {
         m_device->setIdentity(config.identity);
         m_device->setScenario(config.scenario);
+        m_device->acquisition()->setTestObject(config.testObject);
         m_device->acquisition()->setTimeScale(config.timeScale);
         m_device->acquisition()->setDelays(config.startDelayMs, config.stopDelayMs);
         m_device->acquisition()->setTerminalHold(config.terminalHoldMs);
@@ -122,12 +123,17 @@ void DravikSimulator::setIdentity(const SimIdentity &identity)
 
 SimScenario::Kind DravikSimulator::scenario() const
 {
-    return onOwnThread([this] { return m_device->acquisition()->scenario(); });
+    return onOwnThread([this] { return m_device->acquisition()->scenario().kind(); });
 }
 
 void DravikSimulator::setScenario(SimScenario::Kind kind)
 {
     onOwnThread([&] { m_device->setScenario(kind); });
+}
+
+void DravikSimulator::setTestObject(const SimTestObject &testObject)
+{
+    onOwnThread([&] { m_device->acquisition()->setTestObject(testObject); });
 }
 
 void DravikSimulator::setTimeScale(double timeScale)

@@ -71,6 +71,8 @@ public:
     void setIdentity(const SimIdentity &identity);
     SimScenario::Kind scenario() const;
     void setScenario(SimScenario::Kind kind);
+    // The cable, its PD sites and the voltage steps (docs/SIMULATOR.md).
+    void setTestObject(const SimTestObject &testObject);
     // Device time runs timeScale times faster than the wall clock (> 0).
     void setTimeScale(double timeScale);
     // Samples per raw packet (0: as many as fit in one frame).

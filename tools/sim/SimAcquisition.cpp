@@ -43,7 +43,12 @@ SimAcquisition::SimAcquisition(const SimParameterMemory *memory, QObject *parent
 
 void SimAcquisition::setScenario(SimScenario::Kind kind)
 {
-    m_scenario = SimScenario(kind);
+    m_scenario = SimScenario(kind, m_scenario.testObject());
+}
+
+void SimAcquisition::setTestObject(const SimTestObject &testObject)
+{
+    m_scenario = SimScenario(m_scenario.kind(), testObject);
 }
 
 void SimAcquisition::setTimeScale(double timeScale)
@@ -98,6 +103,8 @@ void SimAcquisition::enterRunning()
 {
     m_phase = Running;
     const qint64 now = deviceTimeNs();
+    // The HV source's programme starts with the first cycle after the start.
+    m_scenario.setStepOrigin(now + m_scenario.cycleNs());
     for (int group = 0; group < kGroupCount; ++group) {
         const SimPayloads::Timing timing = m_memory->timing(group);
         GroupRun &run = m_groups[group];

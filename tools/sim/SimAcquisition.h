@@ -52,7 +52,8 @@ public:
     explicit SimAcquisition(const SimParameterMemory *memory, QObject *parent = nullptr);
 
     void setScenario(SimScenario::Kind kind);
-    SimScenario::Kind scenario() const { return m_scenario.kind(); }
+    void setTestObject(const SimTestObject &testObject);
+    const SimScenario &scenario() const { return m_scenario; }
     // Device time runs timeScale times as fast as the wall clock (> 0).
     void setTimeScale(double timeScale);
     double timeScale() const { return m_timeScale; }

@@ -63,6 +63,40 @@ const QList<Number> &numbers()
     return list;
 }
 
+bool positive(const QCommandLineParser &parser, const QCommandLineOption &option, double *value, QString *message)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const double parsed = parser.value(option).toDouble(&ok);
+    if (!ok || !(parsed > 0 && parsed <= 1e6)) {
+        *message = QStringLiteral("--%1 %2: expected a number above 0").arg(option.names().first(), parser.value(option));
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+// Cable first: the sites are checked against its length.
+bool parseTestObject(const QCommandLineParser &parser, const QCommandLineOption &cableLength,
+                     const QCommandLineOption &velocity, const QCommandLineOption &pdSite,
+                     const QCommandLineOption &voltageSteps, SimTestObject *object, QString *message)
+{
+    if (!positive(parser, cableLength, &object->cableLengthMetres, message)
+        || !positive(parser, velocity, &object->velocityMetresPerMicrosecond, message))
+        return false;
+    if (SimScenario(SimScenario::DampedAc, *object).longestEchoNs() > SimScenario::kLongestEchoNs) {
+        *message = QStringLiteral("--cable-length %1 m at %2 m/us: the round trip must be at most %3 us")
+                       .arg(object->cableLengthMetres)
+                       .arg(object->velocityMetresPerMicrosecond)
+                       .arg(SimScenario::kLongestEchoNs / 1000);
+        return false;
+    }
+    if (parser.isSet(pdSite) && !object->parseSites(parser.values(pdSite).join(QLatin1Char(',')), message))
+        return false;
+    return !parser.isSet(voltageSteps) || object->parseVoltageSteps(parser.value(voltageSteps), message);
+}
+
 } // namespace
 
 bool SimCommandLine::parseListen(const QString &text, QHostAddress *address, quint16 *port, QString *error)
@@ -108,7 +142,12 @@ SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments, SimC
     const QCommandLineOption failAck(QStringLiteral("fail-ack"), QString(), QStringLiteral("command[:ack]"));
     const QCommandLineOption corrupt(QStringLiteral("corrupt-checksum"), QString());
     const QCommandLineOption verbose(QStringLiteral("verbose"), QString());
-    parser.addOptions({help, listen, scenario, timeScale, descriptor, failAck, corrupt, verbose});
+    const QCommandLineOption cableLength(QStringLiteral("cable-length"), QString(), QStringLiteral("metres"));
+    const QCommandLineOption velocity(QStringLiteral("velocity"), QString(), QStringLiteral("m_per_us"));
+    const QCommandLineOption pdSite(QStringLiteral("pd-site"), QString(), QStringLiteral("sites"));
+    const QCommandLineOption voltageSteps(QStringLiteral("voltage-steps"), QString(), QStringLiteral("kv"));
+    parser.addOptions({help, listen, scenario, timeScale, descriptor, failAck, corrupt, verbose, cableLength, velocity,
+                       pdSite, voltageSteps});
     QList<QCommandLineOption> numberOptions;
     for (const Number &number : numbers()) {
         numberOptions.append(QCommandLineOption(QString::fromLatin1(number.name), QString(), QStringLiteral("n")));
@@ -142,6 +181,8 @@ SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments, SimC
         }
         config->timeScale = value;
     }
+    if (!parseTestObject(parser, cableLength, velocity, pdSite, voltageSteps, &config->testObject, message))
+        return Error;
     if (parser.isSet(descriptor)) {
         const QString text = parser.value(descriptor);
         if (text.toLatin1().size() > SimIdentity::kDescriptorSize) {
@@ -190,6 +231,15 @@ QString SimCommandLine::usage()
         "  --scenario NAME           dac (default), cr, vlf or noise\n"
         "  --time-scale F            device time runs F times as fast as the clock (1)\n"
         "  --verbose                 debug log on stderr\n"
+        "\n"
+        "cable under test (docs/SIMULATOR.md):\n"
+        "  --cable-length M          cable length in metres (960)\n"
+        "  --velocity M_PER_US       propagation velocity in m/us (160)\n"
+        "  --pd-site M:NC[:KV],...   PD sites: position from the near end, charge,\n"
+        "                            inception voltage (default one site: 0 m, 1 nC,\n"
+        "                            0 kV); repeatable\n"
+        "  --voltage-steps KV,...    test voltage of each scenario cycle from the start\n"
+        "                            of an acquisition, repeated (default 20 kV)\n"
         "\n"
         "identity:\n"
         "  --product-number N  --serial N  --descriptor TEXT (at most 32 characters)\n"

@@ -14,6 +14,7 @@ struct SimConfig
     quint16 port = 0;
     SimIdentity identity;
     SimScenario::Kind scenario = SimScenario::DampedAc;
+    SimTestObject testObject;
     double timeScale = 1.0;
     SimFaults faults;
     int packetSamples = 0; // 0: as many as fit in a frame

@@ -151,7 +151,7 @@ QVector<SimDevice::Reply> SimDevice::transfer(quint16 command, const QByteArray 
 
 QVector<SimDevice::Reply> SimDevice::adcStatistics(quint16 command, const QByteArray &)
 {
-    const SimSignalModel model(SimScenario(m_acquisition->scenario()), SimSignalModel::frontEndFrom(m_memory));
+    const SimSignalModel model(m_acquisition->scenario(), SimSignalModel::frontEndFrom(m_memory));
     const SimSignalModel::Statistics s = model.pdStatistics(m_acquisition->deviceTimeNs(), kStatisticsSamples);
     return {Reply{command, AckOk, SimPayloads::encodeAdcStatistics(kStatisticsSamples, s.minimum, s.maximum, s.mean, s.rms),
                   nullptr}};

@@ -1,5 +1,6 @@
 #include "SimScenario.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -28,9 +29,41 @@ qint64 cycleIndex(qint64 timeNs, qint64 cycle)
 
 } // namespace
 
-SimScenario::SimScenario(Kind kind)
+SimScenario::SimScenario(Kind kind, const SimTestObject &testObject)
     : m_kind(kind)
+    , m_testObject(testObject)
 {
+}
+
+void SimScenario::setStepOrigin(qint64 timeNs)
+{
+    m_originCycle = cycleIndex(timeNs, cycleNs());
+}
+
+qint64 SimScenario::amplitudeCycle(qint64 cycle) const
+{
+    const QVector<double> &steps = m_testObject.voltageStepsVolts;
+    if (steps.isEmpty())
+        return -1;
+    const qint64 n = steps.size();
+    return ((cycle - m_originCycle) % n + n) % n;
+}
+
+qint64 SimScenario::longestEchoNs() const
+{
+    return qint64(std::ceil(2000.0 * m_testObject.cableLengthMetres / m_testObject.velocityMetresPerMicrosecond));
+}
+
+double SimScenario::highestVoltage() const
+{
+    const QVector<double> &steps = m_testObject.voltageStepsVolts;
+    return steps.isEmpty() ? kAmplitudeVolts : *std::max_element(steps.begin(), steps.end());
+}
+
+double SimScenario::cycleVoltage(qint64 timeNs) const
+{
+    const qint64 step = amplitudeCycle(cycleIndex(timeNs, cycleNs()));
+    return step < 0 ? kAmplitudeVolts : m_testObject.voltageStepsVolts.at(int(step));
 }
 
 QString SimScenario::name(Kind kind)
@@ -78,16 +111,18 @@ double SimScenario::testVoltage(qint64 timeNs) const
 {
     const qint64 cycle = cycleNs();
     const double t = double(timeNs - cycleIndex(timeNs, cycle) * cycle) * 1e-9; // seconds into the cycle
-    const double u0 = kAmplitudeVolts;
+    const double u0 = cycleVoltage(timeNs);
     switch (m_kind) {
-    case DampedAc:
+    case DampedAc: {
         // The shot discharges the charged cable through the coil; the set then
-        // recharges it for the next shot.
+        // recharges it to the next cycle's voltage for the next shot.
         if (t < 0.6)
             return u0 * std::exp(-kDacAttenuationPerSecond * t) * std::cos(kTwoPi * kDacFrequencyHz * t);
+        const double next = cycleVoltage(timeNs + cycle);
         if (t < 0.9)
-            return u0 * (t - 0.6) / 0.3;
-        return u0;
+            return next * (t - 0.6) / 0.3;
+        return next;
+    }
     case CosineRectangular: {
         // Flat plateaus joined by half a cosine at each reversal.
         const double transition = 0.5 / kReversalFrequencyHz;
@@ -193,9 +228,31 @@ void SimScenario::collect(const QVector<Event> &table, qint64 fromNs, qint64 toN
 
 void SimScenario::pulses(qint64 fromNs, qint64 toNs, QVector<Pulse> *out) const
 {
-    collect(pulseTable(), fromNs, toNs, out, [](qint64 time, const Event &event) {
-        return Pulse{time, event.value};
+    // Each site discharges at the scenario's discharge times of every cycle
+    // whose voltage reaches its inception voltage. The direct pulse travels x
+    // to the sensor, the echo 2L - x by way of the far end.
+    const double nsPerMetre = 1000.0 / m_testObject.velocityMetresPerMicrosecond;
+    const qint64 longest = qint64(std::ceil(m_testObject.cableLengthMetres * nsPerMetre));
+    QVector<Pulse> discharges;
+    collect(pulseTable(), fromNs - longest, toNs, &discharges, [](qint64 time, const Event &event) {
+        return Pulse{time, event.value, 0};
     });
+    const int first = out->size();
+    for (const Pulse &discharge : discharges) {
+        const double voltage = cycleVoltage(discharge.timeNs);
+        for (const SimPdSite &site : m_testObject.sites) {
+            if (voltage < site.inceptionVolts)
+                continue;
+            const qint64 arrival = discharge.timeNs + qint64(std::llround(site.positionMetres * nsPerMetre));
+            if (arrival < fromNs || arrival >= toNs)
+                continue;
+            const qint64 echo = qint64(
+                std::llround(2.0 * (m_testObject.cableLengthMetres - site.positionMetres) * nsPerMetre));
+            out->append(Pulse{arrival, discharge.chargeNc * site.chargeNc, echo});
+        }
+    }
+    std::stable_sort(out->begin() + first, out->end(),
+                     [](const Pulse &a, const Pulse &b) { return a.timeNs < b.timeNs; });
 }
 
 void SimScenario::disturbances(qint64 fromNs, qint64 toNs, QVector<Disturbance> *out) const

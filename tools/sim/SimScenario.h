@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SimTestObject.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -21,10 +23,13 @@ public:
         Noise,             // no high voltage: background noise and interference spikes
     };
 
+    // A discharge as the sensor at the near end sees it: the direct pulse
+    // arrives at timeNs, its echo from the far end echoDelayNs later.
     struct Pulse
     {
         qint64 timeNs = 0;
         double chargeNc = 0; // apparent charge, signed
+        qint64 echoDelayNs = 0;
     };
 
     struct Disturbance
@@ -34,9 +39,16 @@ public:
         double amplitude = 0; // at the gating input, full scale = 1
     };
 
-    explicit SimScenario(Kind kind = DampedAc);
+    explicit SimScenario(Kind kind = DampedAc, const SimTestObject &testObject = SimTestObject());
 
     Kind kind() const { return m_kind; }
+    const SimTestObject &testObject() const { return m_testObject; }
+    // The voltage steps count from the cycle holding this time (the start of
+    // an acquisition).
+    void setStepOrigin(qint64 timeNs);
+    // Amplitude of the test voltage in the cycle holding timeNs, volts.
+    double cycleVoltage(qint64 timeNs) const;
+    double highestVoltage() const;
     static QString name(Kind kind);
     static bool fromName(const QString &name, Kind *kind);
     static QStringList names();
@@ -44,7 +56,8 @@ public:
     qint64 cycleNs() const;
     // Test voltage in volts.
     double testVoltage(qint64 timeNs) const;
-    // Events that start in [fromNs, toNs), in time order, appended to out.
+    // Events that start (pulses: whose direct pulse arrives) in [fromNs, toNs),
+    // in time order, appended to out.
     void pulses(qint64 fromNs, qint64 toNs, QVector<Pulse> *out) const;
     void disturbances(qint64 fromNs, qint64 toNs, QVector<Disturbance> *out) const;
     // The HV source's trigger output (DAC shot, CR reversal, VLF positive zero
@@ -57,12 +70,13 @@ public:
     static constexpr double kDacAttenuationPerSecond = 20.0;
     static constexpr double kReversalFrequencyHz = 50.0; // the half cosine of a CR reversal
     static constexpr double kVlfFrequencyHz = 0.1;
-    // A 960 m cable with 160 m/us propagation: the echo of a pulse coupled in
-    // at the near end returns after the round trip of 12 us.
-    static constexpr double kCableLengthMetres = 960.0;
-    static constexpr double kPropagationMetresPerMicrosecond = 160.0;
-    static constexpr qint64 kEchoDelayNs = 12000;
+    // The echo has travelled the cable to the far end and back: lower (and,
+    // in the signal model, wider) than the direct pulse.
     static constexpr double kEchoRatio = 0.6;
+    // The round trip of the cable, the longest echo delay it gives.
+    qint64 longestEchoNs() const;
+    // Longest round trip the simulator accepts for a cable.
+    static constexpr qint64 kLongestEchoNs = 1000000;
 
 private:
     struct Event
@@ -78,5 +92,9 @@ private:
     template<typename Out, typename Make>
     void collect(const QVector<Event> &table, qint64 fromNs, qint64 toNs, QVector<Out> *out, Make make) const;
 
+    qint64 amplitudeCycle(qint64 cycle) const;
+
     Kind m_kind;
+    SimTestObject m_testObject;
+    qint64 m_originCycle = 0;
 };

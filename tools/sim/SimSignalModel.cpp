@@ -215,13 +215,13 @@ void SimSignalModel::addPd(qint64 startNs, qint64 dtNs, int n, double scale, flo
 {
     const qint64 endNs = startNs + n * dtNs;
     QVector<SimScenario::Pulse> pulses;
-    m_scenario.pulses(startNs - SimScenario::kEchoDelayNs - kEcho.lengthNs, endNs, &pulses);
+    m_scenario.pulses(startNs - m_scenario.longestEchoNs() - kEcho.lengthNs, endNs, &pulses);
     for (const SimScenario::Pulse &pulse : pulses) {
         const struct {
             const PulseShape &shape;
             qint64 delay;
             double ratio;
-        } parts[] = {{kDirect, 0, 1.0}, {kEcho, SimScenario::kEchoDelayNs, SimScenario::kEchoRatio}};
+        } parts[] = {{kDirect, 0, 1.0}, {kEcho, pulse.echoDelayNs, SimScenario::kEchoRatio}};
         for (const auto &part : parts) {
             const qint64 begin = pulse.timeNs + part.delay;
             int first, last;
@@ -399,7 +399,7 @@ void SimSignalModel::flagBits(int group, qint64 startNs, qint64 dtNs, int n, qui
     for (int adc = 0; adc < 3; ++adc)
         mark(overflowWindows(adc, startNs, endNs), quint8(0x80u >> adc));
     const double tvScale = gainLinear(SimParameterMemory::GainTestVoltage) / m_frontEnd.calibration;
-    if (SimScenario::kAmplitudeVolts * std::fabs(tvScale) < 1.0)
+    if (m_scenario.highestVoltage() * std::fabs(tvScale) < 1.0)
         return; // the test voltage cannot reach full scale with these settings
     for (int i = 0; i < n; ++i) {
         if (std::fabs(m_scenario.testVoltage(startNs + i * dtNs) * tvScale) >= 1.0)
@@ -456,14 +456,13 @@ QVector<SimSignalModel::Window> SimSignalModel::overflowWindows(int adc, qint64 
     if (adc == 0) {
         const double perNc = voltsPerNc() * gainLinear(SimParameterMemory::GainPd);
         QVector<SimScenario::Pulse> pulses;
-        m_scenario.pulses(fromNs - SimScenario::kEchoDelayNs - kEcho.lengthNs, toNs, &pulses);
+        m_scenario.pulses(fromNs - m_scenario.longestEchoNs() - kEcho.lengthNs, toNs, &pulses);
         for (const SimScenario::Pulse &pulse : pulses) {
             const double peak = std::fabs(pulse.chargeNc) * perNc;
             if (peak >= 1.0)
                 windows.append({pulse.timeNs, pulse.timeNs + kDirect.lengthNs});
             if (peak * SimScenario::kEchoRatio >= 1.0)
-                windows.append({pulse.timeNs + SimScenario::kEchoDelayNs,
-                                pulse.timeNs + SimScenario::kEchoDelayNs + kEcho.lengthNs});
+                windows.append({pulse.timeNs + pulse.echoDelayNs, pulse.timeNs + pulse.echoDelayNs + kEcho.lengthNs});
         }
         return windows;
     }

@@ -3,6 +3,7 @@
 #include "ChannelData.h"
 #include "ChannelInfo.h"
 #include "Hdf5Attributes.h"
+#include "Hdf5Library.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,23 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The innermost message of HDF5's error stack: the most precise reason.
-herr_t keepMessage(unsigned, const H5E_error2_t *entry, void *data)
-{
-    auto *message = static_cast<QString *>(data);
-    if (entry && entry->desc && message->isEmpty())
-        *message = QString::fromLocal8Bit(entry->desc);
-    return 0;
-}
-
-QString hdf5Message()
-{
-    QString message;
-    H5Ewalk2(H5E_DEFAULT, H5E_WALK_DOWNWARD, keepMessage, &message);
-    H5Eclear2(H5E_DEFAULT);
-    return message;
-}
 
 bool syncPath(const QString &path)
 {
@@ -50,9 +34,7 @@ bool syncPath(const QString &path)
 Hdf5Recorder::Hdf5Recorder(const QString &path)
     : m_path(QFileInfo(path).absoluteFilePath())
 {
-    // The library prints its error stack to stderr by default; errors are
-    // reported once, in our words, through the error strings instead.
-    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    Hdf5Library::silence();
 }
 
 Hdf5Recorder::~Hdf5Recorder()
@@ -84,7 +66,7 @@ QString Hdf5Recorder::dataTypeName(int dataType)
 
 bool Hdf5Recorder::failed(const QString &what, QString *error)
 {
-    const QString reason = hdf5Message();
+    const QString reason = Hdf5Library::takeMessage();
     if (error)
         *error = reason.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, reason);
     return false;
@@ -103,7 +85,7 @@ bool Hdf5Recorder::open(QString *error)
                                   H5P_DEFAULT),
                         H5Fclose);
     if (!m_file.isValid()) {
-        const QString reason = QFileInfo(dir.path()).isWritable() ? hdf5Message()
+        const QString reason = QFileInfo(dir.path()).isWritable() ? Hdf5Library::takeMessage()
                                                                    : QStringLiteral("directory not writable");
         *error = QStringLiteral("cannot create %1: %2").arg(m_temporaryPath, reason);
         m_temporaryPath.clear();
