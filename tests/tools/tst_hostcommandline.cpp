@@ -36,7 +36,7 @@ private Q_SLOTS:
         row("info, another interface", {"info", "@foreign"}, 1, {},
             {"not a Dravik plug-in (interface \"org.example.SomethingElse/1.0\""});
 
-        row("--help", {"--help"}, 0, {"usage: dravik-host COMMAND", "  info PLUGIN_PATH", "  measure", "  firmware FILE",
+        row("--help", {"--help"}, 0, {"usage: dravik-host COMMAND", "  info [PLUGIN_PATH]", "  measure", "  firmware FILE",
                                       "  log OUT", "  gui"}, {});
         row("info --help", {"info", "--help"}, 0, {"usage: dravik-host info", "Exit codes"}, {});
         row("measure --help", {"measure", "--help"}, 0, {"usage: dravik-host measure", "  4  could not connect"}, {});
@@ -52,7 +52,9 @@ private Q_SLOTS:
 
         row("no command", {}, 2, {}, {"usage: dravik-host"});
         row("unknown command", {"frobnicate"}, 2, {}, {"unknown command 'frobnicate'", "usage: dravik-host"});
-        row("info without path", {"info"}, 2, {}, {"usage: dravik-host info"});
+        // Without a path: the plug-in next to the program, here the build tree's.
+        row("info, default plug-in", {"info"}, 0, {"file:        @plugin\n"}, {});
+        row("info, two paths", {"info", "@plugin", "@plugin"}, 2, {}, {"usage: dravik-host info"});
         // Refused before anything is loaded: the plug-in path points nowhere.
         row("measure, remote address", {"measure", "--plugin", "@dir/absent.so", "--address", "192.168.220.100:52922",
                                         "-o", "@dir/run.h5"}, 2, {}, {"--allow-remote"});

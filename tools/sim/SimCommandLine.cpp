@@ -101,6 +101,7 @@ SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments, SimC
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version(QStringLiteral("version"), QString());
     const QCommandLineOption listen(QStringLiteral("listen"), QString(), QStringLiteral("address"));
     const QCommandLineOption scenario(QStringLiteral("scenario"), QString(), QStringLiteral("name"));
     const QCommandLineOption timeScale(QStringLiteral("time-scale"), QString(), QStringLiteral("factor"));
@@ -108,7 +109,7 @@ SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments, SimC
     const QCommandLineOption failAck(QStringLiteral("fail-ack"), QString(), QStringLiteral("command[:ack]"));
     const QCommandLineOption corrupt(QStringLiteral("corrupt-checksum"), QString());
     const QCommandLineOption verbose(QStringLiteral("verbose"), QString());
-    parser.addOptions({help, listen, scenario, timeScale, descriptor, failAck, corrupt, verbose});
+    parser.addOptions({help, version, listen, scenario, timeScale, descriptor, failAck, corrupt, verbose});
     QList<QCommandLineOption> numberOptions;
     for (const Number &number : numbers()) {
         numberOptions.append(QCommandLineOption(QString::fromLatin1(number.name), QString(), QStringLiteral("n")));
@@ -121,6 +122,8 @@ SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments, SimC
     }
     if (parser.isSet(help))
         return Help;
+    if (parser.isSet(version))
+        return Version;
     if (!parser.positionalArguments().isEmpty()) {
         *message = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
         return Error;
@@ -182,6 +185,7 @@ QString SimCommandLine::usage()
 {
     return QStringLiteral(
         "usage: dravik-sim [OPTIONS]\n"
+        "\n"
         "A Dravik PD detector on a loopback TCP port, for the plug-in without hardware.\n"
         "The first line printed is 'listening ADDRESS:PORT'; SIGINT or SIGTERM ends it.\n"
         "\n"
@@ -215,5 +219,6 @@ QString SimCommandLine::usage()
         "  --corrupt-checksum        report a wrong CRC for transferred files\n"
         "  --split-writes N          send responses in TCP writes of at most N bytes\n"
         "\n"
-        "  -h, --help                this text\n");
+        "  -h, --help                this text\n"
+        "  --version                 the simulator's version\n");
 }
