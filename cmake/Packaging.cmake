@@ -6,7 +6,8 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME dravik)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Dravik PD detector plug-in, simulator, host tool and SDK")
-string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n"
+# CPack puts the summary above this as the package's first line.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "libdravik_v2.so is a Qt 5 device plug-in through which a host measurement\n"
     "application drives the Dravik partial-discharge detector over TCP.\n"
     "dravik-sim simulates the detector on a loopback port; dravik-host loads the\n"
