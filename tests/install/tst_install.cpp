@@ -45,7 +45,7 @@ private Q_SLOTS:
 
         // Nothing of the source or build tree: the example's source is the
         // installed copy, the SDK is found through the prefix alone.
-        const QString example = fill(QStringLiteral("@example"));
+        const QString example = m_dir.filePath(QStringLiteral("example"));
         QVERIFY(run({CMAKE_COMMAND, "-S", m_prefix + "/" INSTALL_DOCDIR "/examples/minimal-host", "-B", example, "-G",
                      CMAKE_GENERATOR, "-DCMAKE_MAKE_PROGRAM=" CMAKE_MAKE_PROGRAM, "-DCMAKE_CXX_COMPILER=" CMAKE_CXX_COMPILER,
                      "-DCMAKE_PREFIX_PATH=" + m_prefix, "-DCMAKE_FIND_PACKAGE_NO_PACKAGE_REGISTRY=ON"}));
