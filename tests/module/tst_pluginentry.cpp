@@ -43,8 +43,6 @@ private Q_SLOTS:
         QPluginLoader loader(QStringLiteral(DRAVIK_PLUGIN_PATH));
         auto *plugin = qobject_cast<DevicePluginInterface *>(loader.instance());
         QVERIFY(plugin);
-        // The package and both programs carry the same number.
-        QCOMPARE(plugin->version(), QStringLiteral(PROJECT_VERSION));
         QObject parent;
         QObject *device = plugin->createDevice(&parent);
         QVERIFY(device);
