@@ -11,7 +11,7 @@ class Dravik_v2_Plugin : public AbstractDevicePlugin
     Q_CLASSINFO("description", "PD Measurement Device for DAC/CR and VLF Sinus")
     Q_CLASSINFO("name", "Dravik v2/v3")
     Q_CLASSINFO("uuid", "462018FC-392C-4619-B9CE-D63DA9DC1625")
-    Q_CLASSINFO("version", "4.0.0")
+    Q_CLASSINFO("version", DRAVIK_VERSION)
 
 public:
     explicit Dravik_v2_Plugin(QObject *parent = nullptr);

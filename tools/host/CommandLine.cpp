@@ -1,7 +1,7 @@
 #include "CommandLine.h"
 
 #include "ExitCode.h"
-#include "MeasureCommand.h"
+#include "PluginLoader.h"
 
 CommandLine::CommandLine(const QString &command, const QString &usage, QTextStream &out, QTextStream &err)
     : m_command(command)
@@ -49,7 +49,7 @@ bool CommandLine::parse(const QStringList &args, const QString &missing, double 
     m_positional = positional.value(0);
     m_options.timeoutSeconds = defaultTimeoutSeconds;
     QString error;
-    if (!m_options.take(m_parser, MeasureCommand::defaultPluginPath(), &error)) {
+    if (!m_options.take(m_parser, PluginLoader::defaultPath(), &error)) {
         *exitCode = usageError(error);
         return false;
     }

@@ -67,8 +67,9 @@ QString ConnectionOptions::usageConnection(double defaultTimeoutSeconds, const Q
         "                            required. Only 127.0.0.0/8 and localhost unless\n"
         "                            --allow-remote is given\n"
         "  --allow-remote            allow an address outside loopback (a real detector)\n"
-        "  --plugin PATH             the plug-in module (default: next to this program,\n"
-        "                            ../plugins/libdravik_v2.so)\n");
+        "  --plugin PATH             the plug-in module (default: the installed one,\n"
+        "                            found from this program's folder, or the build\n"
+        "                            tree's; 'dravik-host info --help' lists where)\n");
     text += QStringLiteral("  --timeout SECONDS         %1 (%2)\n").arg(timeoutMeaning).arg(defaultTimeoutSeconds);
     return text;
 }

@@ -14,8 +14,6 @@
 #include "RunReport.h"
 #include "SettingsFile.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -24,10 +22,6 @@
 
 #include <cstdio>
 #include <unistd.h>
-
-#ifndef DRAVIK_HOST_VERSION
-#define DRAVIK_HOST_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -52,15 +46,10 @@ QString MeasureCommand::usage()
     return MeasureOptions::usage();
 }
 
-QString MeasureCommand::defaultPluginPath()
-{
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../plugins/libdravik_v2.so"));
-}
-
 int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
 {
     MeasureOptions options;
-    switch (options.parse(args, defaultPluginPath())) {
+    switch (options.parse(args, PluginLoader::defaultPath())) {
     case MeasureOptions::Outcome::Help:
         out << usage();
         return ExitOk;
@@ -83,7 +72,7 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
     }
 
     RunReport report;
-    report.hostVersion = QStringLiteral(DRAVIK_HOST_VERSION);
+    report.hostVersion = QStringLiteral(DRAVIK_VERSION);
     report.createdAt = QDateTime::currentDateTimeUtc();
     report.outputPath = QFileInfo(options.outputPath).absoluteFilePath();
     report.address = options.address.toString();

@@ -11,6 +11,4 @@ class MeasureCommand
 public:
     static int run(const QStringList &args, QTextStream &out, QTextStream &err);
     static QString usage();
-    // ../plugins/libdravik_v2.so next to the running program, as the build lays it out.
-    static QString defaultPluginPath();
 };

@@ -2,6 +2,8 @@
 
 #include "DevicePluginInterface.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 const char *const PluginLoader::expectedIid = "DevicePluginInterface";
@@ -9,6 +11,27 @@ const char *const PluginLoader::expectedIid = "DevicePluginInterface";
 PluginLoader::PluginLoader(const QString &path)
     : m_path(path)
 {
+}
+
+QStringList PluginLoader::relativeCandidates()
+{
+    QStringList candidates;
+    for (const char *dir : {DRAVIK_PLUGINDIR_FROM_INSTALLED_BIN, DRAVIK_PLUGINDIR_FROM_BUILD_BIN})
+        candidates << QLatin1String(dir) + QLatin1Char('/') + QLatin1String(DRAVIK_PLUGIN_FILE_NAME);
+    return candidates;
+}
+
+QString PluginLoader::defaultPath()
+{
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    QStringList candidates;
+    for (const QString &relative : relativeCandidates())
+        candidates << QDir::cleanPath(programDir.filePath(relative));
+    for (const QString &candidate : candidates) {
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    }
+    return candidates.first();
 }
 
 QJsonObject PluginLoader::metaData() const

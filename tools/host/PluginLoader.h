@@ -16,6 +16,14 @@ public:
 
     explicit PluginLoader(const QString &path);
 
+    // Where the plug-in lies relative to the running program's folder: the
+    // installed layout (bin/ and <libdir>/dravik/plugins/) first, then the
+    // build tree's (bin/ and plugins/). Relative, so that a relocated or
+    // unpacked install finds its own plug-in.
+    static QStringList relativeCandidates();
+    // The first of those that exists; the installed one if neither does.
+    static QString defaultPath();
+
     // False with errorString() set if the file is missing, is no Qt plug-in,
     // has another interface id or does not implement DevicePluginInterface.
     bool load();

@@ -25,7 +25,7 @@ static QString usage()
                           "measurement application does and drives the detector through it.\n"
                           "\n"
                           "commands:\n"
-                          "  info PLUGIN_PATH     print the plug-in's metadata and class information\n"
+                          "  info [PLUGIN_PATH]   print the plug-in's metadata and class information\n"
                           "  measure [OPTIONS]    run measurements against a detector or dravik-sim and\n"
                           "                       record them to an HDF5 file\n"
                           "  firmware FILE        write a firmware image to the detector\n"
@@ -37,6 +37,9 @@ static QString usage()
                           "  report RECORDING     PD sites, charges, inception, tan delta and figures\n"
                           "                       from a recording, as a PDF and JSON\n"
                           "  help [COMMAND]       this text, or the help of COMMAND\n"
+                          "\n"
+                          "  --version            the version of dravik-host and of the plug-in it ships\n"
+                          "                       with\n"
                           "\n"
                           "Run 'dravik-host COMMAND --help' for a command's options and exit codes.\n");
 }
@@ -81,6 +84,10 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString command = args.takeFirst();
+    if (command == QLatin1String("--version")) {
+        out << "dravik-host " << DRAVIK_VERSION << '\n';
+        return 0;
+    }
     if (command == QLatin1String("info"))
         return InfoCommand::run(args, out, err);
     if (command == QLatin1String("measure"))

@@ -135,6 +135,7 @@ SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments, SimC
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version(QStringLiteral("version"), QString());
     const QCommandLineOption listen(QStringLiteral("listen"), QString(), QStringLiteral("address"));
     const QCommandLineOption scenario(QStringLiteral("scenario"), QString(), QStringLiteral("name"));
     const QCommandLineOption timeScale(QStringLiteral("time-scale"), QString(), QStringLiteral("factor"));
@@ -146,8 +147,8 @@ SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments, SimC
     const QCommandLineOption velocity(QStringLiteral("velocity"), QString(), QStringLiteral("m_per_us"));
     const QCommandLineOption pdSite(QStringLiteral("pd-site"), QString(), QStringLiteral("sites"));
     const QCommandLineOption voltageSteps(QStringLiteral("voltage-steps"), QString(), QStringLiteral("kv"));
-    parser.addOptions({help, listen, scenario, timeScale, descriptor, failAck, corrupt, verbose, cableLength, velocity,
-                       pdSite, voltageSteps});
+    parser.addOptions({help, version, listen, scenario, timeScale, descriptor, failAck, corrupt, verbose, cableLength,
+                       velocity, pdSite, voltageSteps});
     QList<QCommandLineOption> numberOptions;
     for (const Number &number : numbers()) {
         numberOptions.append(QCommandLineOption(QString::fromLatin1(number.name), QString(), QStringLiteral("n")));
@@ -160,6 +161,8 @@ SimCommandLine::Outcome SimCommandLine::parse(const QStringList &arguments, SimC
     }
     if (parser.isSet(help))
         return Help;
+    if (parser.isSet(version))
+        return Version;
     if (!parser.positionalArguments().isEmpty()) {
         *message = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
         return Error;
@@ -223,6 +226,7 @@ QString SimCommandLine::usage()
 {
     return QStringLiteral(
         "usage: dravik-sim [OPTIONS]\n"
+        "\n"
         "A Dravik PD detector on a loopback TCP port, for the plug-in without hardware.\n"
         "The first line printed is 'listening ADDRESS:PORT'; SIGINT or SIGTERM ends it.\n"
         "\n"
@@ -265,5 +269,6 @@ QString SimCommandLine::usage()
         "  --corrupt-checksum        report a wrong CRC for transferred files\n"
         "  --split-writes N          send responses in TCP writes of at most N bytes\n"
         "\n"
-        "  -h, --help                this text\n");
+        "  -h, --help                this text\n"
+        "  --version                 the simulator's version\n");
 }

@@ -11,7 +11,7 @@
 class SimCommandLine
 {
 public:
-    enum Outcome { Run, Help, Error };
+    enum Outcome { Run, Help, Version, Error };
 
     // arguments as QCoreApplication::arguments() gives them, program name first.
     // On Error, message says what is wrong.

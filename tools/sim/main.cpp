@@ -66,6 +66,9 @@ int main(int argc, char **argv)
     case SimCommandLine::Help:
         out << SimCommandLine::usage();
         return 0;
+    case SimCommandLine::Version:
+        out << "dravik-sim " << DRAVIK_VERSION << "\n";
+        return 0;
     case SimCommandLine::Error:
         err << "dravik-sim: " << message << "\n\n" << SimCommandLine::usage();
         return 2;
