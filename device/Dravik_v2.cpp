@@ -290,6 +290,8 @@ void Dravik_v2::onConnectionChanged(bool isOpen)
     abandonMeasurement(StatusLinkDown);
     discardUnfinishedTransfers();
     m_acquisition.clear();
+    m_transfersInFlight.clear();
+    m_staleTransfers.clear();
     m_measurementStateTimer.stop();
     m_vitalDataTimer.stop();
     m_startupTimer.stop();
@@ -937,6 +939,12 @@ void Dravik_v2::abandonMeasurement(int status)
 
 void Dravik_v2::bindAcquisition()
 {
+    // A transfer asked for before the start may still be under way: the
+    // detector can answer the start in the middle of it. Its data belongs to
+    // the acquisition that ended and goes, up to its end, with a warning.
+    for (int group : qAsConst(m_transfersInFlight))
+        m_staleTransfers.insert(group, 0);
+    m_transfersInFlight.clear();
     discardUnfinishedTransfers();
     m_acquisition.clear();
     for (auto it = m_hwChannelMap.constBegin(); it != m_hwChannelMap.constEnd(); ++it) {
@@ -1087,6 +1095,7 @@ void Dravik_v2::onChannelStateChanged(int id, quint8 state)
     if (m_verbose)
         log->debug(kTag, "requesting data");
     guard->start();
+    m_transfersInFlight.insert(hardware);
     Q_EMIT measurementCommand(TransferData, hardware);
 }
 
@@ -1099,6 +1108,11 @@ void Dravik_v2::onChannelDataAvailable(int hwChannelId, qulonglong triggerTimeSt
                                        QByteArray data)
 {
     Q_UNUSED(triggerTimeStamp)
+    const int group = RawDataUnpacker_v2::groupOf(hwChannelId);
+    if (m_staleTransfers.contains(group)) {
+        m_staleTransfers[group] += data.size();
+        return;
+    }
     // Blocks of channels nobody listens to in this acquisition are dropped.
     const QSharedPointer<DravikChunkCreator_v2> creator = m_acquisition.value(hwChannelId);
     if (creator)
@@ -1107,7 +1121,16 @@ void Dravik_v2::onChannelDataAvailable(int hwChannelId, qulonglong triggerTimeSt
 
 void Dravik_v2::onChannelDataTermination(int hwChannelId, qulonglong triggerTimeStamp, qulonglong packetTimeStamp)
 {
-    processChunk(hwChannelId, triggerTimeStamp, packetTimeStamp);
+    const int group = RawDataUnpacker_v2::groupOf(hwChannelId);
+    m_transfersInFlight.remove(group);
+    const auto stale = m_staleTransfers.find(group);
+    if (stale != m_staleTransfers.end()) {
+        QxtLogger::getInstance()->warning(kTag, "channel group", group, ": dropped", stale.value(),
+                                          "bytes of a transfer of the previous acquisition");
+        m_staleTransfers.erase(stale);
+    } else {
+        processChunk(hwChannelId, triggerTimeStamp, packetTimeStamp);
+    }
     // The transfer of this group is complete, so no request is in flight any
     // more: the next report of ready data may ask at once instead of waiting
     // out the guard. At high data rates the guard would otherwise cap a

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QPair>
+#include <QSet>
 #include <QSharedPointer>
 #include <QTimer>
 #include <QVariantHash>
@@ -221,6 +222,10 @@ private:
     QHash<int, QSharedPointer<DravikChunkCreator_v2>> m_chunkCreators;
     // Hardware channel → chunk creator of the running acquisition.
     QHash<int, QSharedPointer<DravikChunkCreator_v2>> m_acquisition;
+    // Channel groups whose transfer was asked for and has not ended; those
+    // still under way when an acquisition starts are stale (bytes dropped so far).
+    QSet<int> m_transfersInFlight;
+    QHash<int, qint64> m_staleTransfers;
     QHash<int, int> m_hwChannelMap;
     QSharedPointer<ParameterHandler> m_user;
     QSharedPointer<ParameterHandler> m_device;
