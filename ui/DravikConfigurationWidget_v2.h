@@ -64,7 +64,9 @@ public Q_SLOTS:
 
 private:
     void refresh(int id) override;
-    void showAddress(int id, class QLineEdit *edit);
+    // The parameter's value as its text, or otherwise when it has none.
+    void showFormatted(int id, class QLineEdit *edit, const QString &otherwise);
+    void showFirmware();
     void showCalibrationFactor();
     void writeCalibrationFactor();
     void addCalibrationRow();
