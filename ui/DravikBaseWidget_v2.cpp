@@ -38,10 +38,20 @@ DravikBaseWidget_v2::DravikBaseWidget_v2(QSharedPointer<ParameterHandler> userCo
     ControlStyle::initResources();
     // Our combo boxes draw their own arrow; a request still pending with the
     // detector shows in the highlight colour until it is confirmed or fails.
+    // Fields carry a border in the palette's mid colour, as the spin boxes
+    // do, so that they stand out on dark palettes too; buttons get room
+    // around their text, and check boxes room beside their larger indicator.
     setStyleSheet(QStringLiteral("QComboBox::drop-down { border: none; width: 24px; }"
                                  "QComboBox::down-arrow { image: none; }"
                                  "QComboBox[changingParam=\"true\"] { color: palette(highlight); }"
-                                 "QDoubleSpinBox[changingParam=\"true\"] { color: palette(highlight); }"));
+                                 "QDoubleSpinBox[changingParam=\"true\"] { color: palette(highlight); }"
+                                 "QPushButton { padding: 4px 12px; }"
+                                 "QCheckBox, QRadioButton { spacing: 10px; }"
+                                 "QLineEdit { border: 1px solid palette(mid); border-radius: 3px; padding: 2px 4px;"
+                                 " background: palette(base); min-height: 20px; }"
+                                 "QLineEdit:disabled { border-color: palette(midlight); }"
+                                 "QAbstractSpinBox QLineEdit, QAbstractItemView QLineEdit { border: none; padding: 0px;"
+                                 " min-height: 0px; }"));
     if (m_userContainer) {
         connect(m_userContainer.data(), qOverload<int, int>(&AbstractParameterContainer::parameterStatusChanged),
                 this, &DravikBaseWidget_v2::onUserParameterStatusChanged);

@@ -158,7 +158,7 @@ void DravikConfigurationWidget_v2::refresh(int id)
     case SettingsConnection: {
         const QStringList parts = value.toString().split(QLatin1Char(':'));
         if (parts.size() > 0)
-            ui->edtConnectionIpAddress->setText(parts.at(0));
+            ui->edtConnectionIpAddress->setText(maskAligned(parts.at(0)));
         if (parts.size() > 1)
             ui->edtConnectionPort->setText(parts.at(1));
         break;
@@ -178,16 +178,19 @@ void DravikConfigurationWidget_v2::refresh(int id)
     case DeviceConfigMacAddress:
         showFormatted(id, ui->edtMacAddress, QStringLiteral("xx:xx:xx:xx:xx:xx"));
         break;
-    case DeviceConfigIpAddress:
-        showFormatted(id, ui->edtIpAddress, QStringLiteral("x.x.x.x"));
+    case DeviceConfigIpAddress: {
+        // The text as written, not as the field's mask shows it.
+        const QString address = showFormatted(id, ui->edtIpAddress, QStringLiteral("x.x.x.x"));
         if (m_serviceAccess)
-            Q_EMIT notification(StatusInformation, QStringLiteral("Device IP address is %1.").arg(ui->edtIpAddress->text()), -1);
+            Q_EMIT notification(StatusInformation, QStringLiteral("Device IP address is %1.").arg(address), -1);
         break;
-    case DeviceConfigIpPort:
-        showFormatted(id, ui->edtPortAddress, tr("undefined"));
+    }
+    case DeviceConfigIpPort: {
+        const QString port = showFormatted(id, ui->edtPortAddress, tr("undefined"));
         if (m_serviceAccess)
-            Q_EMIT notification(StatusInformation, QStringLiteral("Device IP port is %1.").arg(ui->edtPortAddress->text()), -1);
+            Q_EMIT notification(StatusInformation, QStringLiteral("Device IP port is %1.").arg(port), -1);
         break;
+    }
     case DeviceConfigIpNetmask:
         showFormatted(id, ui->edtNetmask, QStringLiteral("x.x.x.x"));
         break;
@@ -228,10 +231,26 @@ void DravikConfigurationWidget_v2::showFirmware()
                                                                      : notAvailableText());
 }
 
-void DravikConfigurationWidget_v2::showFormatted(int id, QLineEdit *edit, const QString &otherwise)
+QString DravikConfigurationWidget_v2::showFormatted(int id, QLineEdit *edit, const QString &otherwise)
 {
     QString text;
-    edit->setText(ParameterText::format(id, parameter(id), &text) ? text : otherwise);
+    if (!ParameterText::format(id, parameter(id), &text))
+        text = otherwise;
+    edit->setText(maskAligned(text));
+    return text;
+}
+
+QString DravikConfigurationWidget_v2::maskAligned(const QString &address)
+{
+    // The address masks keep three places per part: blanks before the
+    // digits read "127.  0.  0.  1" instead of "127.0  .0  .1"; the
+    // blanks are no part of the text read back.
+    QStringList parts = address.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return address;
+    for (QString &part : parts)
+        part = part.rightJustified(3, QLatin1Char(' '));
+    return parts.join(QLatin1Char('.'));
 }
 
 void DravikConfigurationWidget_v2::showCalibrationFactor()
