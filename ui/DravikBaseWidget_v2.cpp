@@ -8,12 +8,16 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QDebug>
 #include <QListView>
 
 #include <cmath>
 
 namespace {
 enum ParameterId {
+    DeviceSoftwareVersion = 1006,
+    DeviceHardwareVersion = 1007,
+    DeviceFirmwareVersion = 1008,
     GainTestVoltageLevels = 1077,
     GainTestVoltageValue = 1078,
     GainPdBandwidthValue = 1084,
@@ -29,14 +33,25 @@ DravikBaseWidget_v2::DravikBaseWidget_v2(QSharedPointer<ParameterHandler> userCo
     , m_deviceContainer(std::move(deviceContainer))
     , m_connectedText(tr("Connected"))
     , m_notConnectedText(tr("Not connected"))
+    , m_notAvailableText(tr("not available"))
 {
     ControlStyle::initResources();
     // Our combo boxes draw their own arrow; a request still pending with the
     // detector shows in the highlight colour until it is confirmed or fails.
+    // Fields carry a border in the palette's mid colour, as the spin boxes
+    // do, so that they stand out on dark palettes too; buttons get room
+    // around their text, and check boxes room beside their larger indicator.
     setStyleSheet(QStringLiteral("QComboBox::drop-down { border: none; width: 24px; }"
                                  "QComboBox::down-arrow { image: none; }"
                                  "QComboBox[changingParam=\"true\"] { color: palette(highlight); }"
-                                 "QDoubleSpinBox[changingParam=\"true\"] { color: palette(highlight); }"));
+                                 "QDoubleSpinBox[changingParam=\"true\"] { color: palette(highlight); }"
+                                 "QPushButton { padding: 4px 12px; }"
+                                 "QCheckBox, QRadioButton { spacing: 10px; }"
+                                 "QLineEdit { border: 1px solid palette(mid); border-radius: 3px; padding: 2px 4px;"
+                                 " background: palette(base); min-height: 20px; }"
+                                 "QLineEdit:disabled { border-color: palette(midlight); }"
+                                 "QAbstractSpinBox QLineEdit, QAbstractItemView QLineEdit { border: none; padding: 0px;"
+                                 " min-height: 0px; }"));
     if (m_userContainer) {
         connect(m_userContainer.data(), qOverload<int, int>(&AbstractParameterContainer::parameterStatusChanged),
                 this, &DravikBaseWidget_v2::onUserParameterStatusChanged);
@@ -108,14 +123,35 @@ void DravikBaseWidget_v2::onDeviceParameterStatusChanged(int parameterId, int st
     updateParameter(parameterId, status);
 }
 
+bool DravikBaseWidget_v2::isPending(int id) const
+{
+    ParameterHandler *container = containerFor(id);
+    return container && container->pendingIds().contains(id);
+}
+
 void DravikBaseWidget_v2::updateParameter(int id, int status)
 {
-    if (status == 0 || status == -1) {
+    if (status != 0 && status != 1 && status != -1)
+        return;
+    const bool pending = isPending(id);
+    // A request that changed nothing (-1 from setValue) or failed brings the
+    // control back to what the detector holds.
+    if (!pending)
         refresh(id);
-        setChanging(id, false);
-    } else if (status == 1) {
-        setChanging(id, true);
-    }
+    setChanging(id, pending);
+}
+
+QString DravikBaseWidget_v2::versionText() const
+{
+    const QVariant hardware = parameter(DeviceHardwareVersion);
+    const QVariant firmware = parameter(DeviceFirmwareVersion);
+    const QVariant software = parameter(DeviceSoftwareVersion);
+    if (!hardware.isValid() || !firmware.isValid() || !software.isValid())
+        return m_notAvailableText;
+    return QStringLiteral("hw %1; fw %2; sw %3")
+        .arg(hardware.toULongLong())
+        .arg(firmware.toULongLong())
+        .arg(software.toULongLong());
 }
 
 void DravikBaseWidget_v2::refresh(int id)
@@ -165,26 +201,34 @@ void DravikBaseWidget_v2::connectComboTable()
     }
 }
 
+// The detector keeps its gains in single precision.
 void DravikBaseWidget_v2::onGrpBandwidthValueChanged(int value)
 {
-    setParameter(GainPdBandwidthValue, double(value));
+    setParameter(GainPdBandwidthValue, float(value));
 }
 
 void DravikBaseWidget_v2::onGrpSystemGatingBandwidthValueChanged(int value)
 {
-    setParameter(GainSystemGatingBandwidthValue, double(value));
+    setParameter(GainSystemGatingBandwidthValue, float(value));
 }
 
 void DravikBaseWidget_v2::onGrpUserGatingBandwidthValueChanged(int value)
 {
-    setParameter(GainUserGatingBandwidthValue, double(value));
+    setParameter(GainUserGatingBandwidthValue, float(value));
 }
 
 void DravikBaseWidget_v2::onGrpTestVoltageGainValueChanged(int value)
 {
     const QVariantList levels = parameter(GainTestVoltageLevels).toList();
-    if (levels.size() == 2 && value >= 0 && value < levels.size())
+    if (levels.size() == 2 && value >= 0 && value < levels.size()) {
         setParameter(GainTestVoltageValue, levels.at(value));
+        return;
+    }
+    // Low and High only mean something with two levels: nothing was
+    // written, so the buttons show what the detector holds again.
+    qDebug() << "[DRAVIK.UI]:" << "no two test voltage levels to choose from" << levels.size();
+    refresh(GainTestVoltageValue);
+
 }
 
 void DravikBaseWidget_v2::onComboBox_activated(int index)

@@ -35,6 +35,7 @@ public:
 
     QString connectedText() const { return m_connectedText; }
     QString notConnectedText() const { return m_notConnectedText; }
+    QString notAvailableText() const { return m_notAvailableText; }
 
 Q_SIGNALS:
     void connectDevice();
@@ -60,10 +61,17 @@ public Q_SLOTS:
 
 protected:
     ParameterHandler *containerFor(int id) const;
-    // The update operation on every status change: synchronised (0) or
-    // failed (-1) refreshes the control from the confirmed value and clears
-    // the pending mark of a tabled control; pending (1) sets the mark.
+    // True while a request for the id waits for the detector.
+    bool isPending(int id) const;
+    // The update operation on every status change (0, 1 or -1): unless a
+    // request is still pending, the control shows the confirmed value; the
+    // pending mark of a tabled control follows the container, not the
+    // signal, because the device confirms its user parameters inside the
+    // request and the signals then arrive as 0 before 1.
     void updateParameter(int id, int status);
+    // "hw H; fw F; sw S" once the detector has identified itself, else
+    // "not available".
+    QString versionText() const;
     // Shows the confirmed value of the id in its control; nothing here.
     virtual void refresh(int id);
     // The bandwidth choice (button ids 0 Low, 1 High) for a value: High for
@@ -90,4 +98,5 @@ protected:
 private:
     const QString m_connectedText;
     const QString m_notConnectedText;
+    const QString m_notAvailableText;
 };

@@ -1,6 +1,7 @@
 #include "DravikConfigurationWidget_v2.h"
 
 #include "DoubleSpinBox.h"
+#include "ParameterText.h"
 #include "ui_DravikConfigurationWidget_v2.h"
 
 #include <QDebug>
@@ -9,7 +10,6 @@
 #include <QtEndian>
 
 #include <cmath>
-#include <cstring>
 
 namespace {
 enum ParameterId {
@@ -36,14 +36,6 @@ const QByteArray kFactoryAddress = QByteArray::fromHex("c0a8dc64");
 const QByteArray kFactoryNetmask = QByteArray::fromHex("ffff0000");
 const QByteArray kFactoryGateway = QByteArray::fromHex("c0a8dcfe");
 constexpr quint16 kFactoryPort = 52922;
-
-template<typename T>
-QByteArray littleEndian(T value)
-{
-    QByteArray bytes(int(sizeof(T)), Qt::Uninitialized);
-    qToLittleEndian(value, bytes.data());
-    return bytes;
-}
 
 double roundTo(double value, int decimals)
 {
@@ -121,19 +113,7 @@ DravikConfigurationWidget_v2::~DravikConfigurationWidget_v2() = default;
 
 QByteArray DravikConfigurationWidget_v2::addressValue(const QString &text, const QString &separator, int base)
 {
-    const QStringList parts = text.split(separator, Qt::SkipEmptyParts);
-    QByteArray bytes;
-    for (const QString &part : parts) {
-        bool ok = false;
-        const uint value = part.toUInt(&ok, base);
-        if (!ok || value >= 256) {
-            qDebug() << "[DRAVIK.GUI]" << Q_FUNC_INFO << "failed" << "parts" << parts << "current" << part;
-            return QByteArray();
-        }
-        bytes.append(char(value));
-    }
-    qDebug() << "[DRAVIK.GUI]" << Q_FUNC_INFO << "success" << bytes.size() << bytes.toHex(' ');
-    return bytes;
+    return ParameterText::addressValue(text, separator, base);
 }
 
 void DravikConfigurationWidget_v2::setFirmwareFileName(const QString &fileName)
@@ -178,7 +158,7 @@ void DravikConfigurationWidget_v2::refresh(int id)
     case SettingsConnection: {
         const QStringList parts = value.toString().split(QLatin1Char(':'));
         if (parts.size() > 0)
-            ui->edtConnectionIpAddress->setText(parts.at(0));
+            ui->edtConnectionIpAddress->setText(maskAligned(parts.at(0)));
         if (parts.size() > 1)
             ui->edtConnectionPort->setText(parts.at(1));
         break;
@@ -186,58 +166,36 @@ void DravikConfigurationWidget_v2::refresh(int id)
     case SettingsAliveTimeout:
         ui->aliveTimeoutSpinBox->setValue(value.toInt());
         break;
-    case DeviceDescriptor: {
-        QByteArray text = bytes;
-        // The descriptor is a fixed-size field padded with zeros.
-        const int end = text.indexOf('\0');
-        if (end >= 0)
-            text.truncate(end);
-        ui->lblFirmwareDate->setText(QString::fromUtf8(text));
-        break;
-    }
+    case DeviceDescriptor:
     case SoftwareVersion:
     case HardwareVersion:
     case FirmwareVersion:
-        // Until the detector has identified itself there is nothing to show.
-        if (!parameter(HardwareVersion).isValid() || !parameter(FirmwareVersion).isValid()
-            || !parameter(SoftwareVersion).isValid())
-            break;
-        ui->lblFirmwareVersion->setText(QStringLiteral("hw %1; fw %2; sw %3")
-                                            .arg(parameter(HardwareVersion).toULongLong())
-                                            .arg(parameter(FirmwareVersion).toULongLong())
-                                            .arg(parameter(SoftwareVersion).toULongLong()));
+        showFirmware();
         break;
     case DeviceConfigSerialNumber:
-        ui->edtSerialNumber->setText(bytes.size() == 8 ? QString::number(qFromLittleEndian<quint64>(bytes.constData()))
-                                                       : tr("undefined"));
+        showFormatted(id, ui->edtSerialNumber, tr("undefined"));
         break;
-    case DeviceConfigMacAddress: {
-        if (bytes.size() == 6) {
-            QStringList parts;
-            for (char byte : bytes)
-                parts << QString::asprintf("%.2X", uint(quint8(byte)));
-            ui->edtMacAddress->setText(parts.join(QLatin1Char(':')));
-        } else {
-            ui->edtMacAddress->setText(QStringLiteral("xx:xx:xx:xx:xx:xx"));
-        }
+    case DeviceConfigMacAddress:
+        showFormatted(id, ui->edtMacAddress, QStringLiteral("xx:xx:xx:xx:xx:xx"));
+        break;
+    case DeviceConfigIpAddress: {
+        // The text as written, not as the field's mask shows it.
+        const QString address = showFormatted(id, ui->edtIpAddress, QStringLiteral("x.x.x.x"));
+        if (m_serviceAccess)
+            Q_EMIT notification(StatusInformation, QStringLiteral("Device IP address is %1.").arg(address), -1);
         break;
     }
-    case DeviceConfigIpAddress:
-        showAddress(id, ui->edtIpAddress);
+    case DeviceConfigIpPort: {
+        const QString port = showFormatted(id, ui->edtPortAddress, tr("undefined"));
         if (m_serviceAccess)
-            Q_EMIT notification(StatusInformation, QStringLiteral("Device IP address is %1.").arg(ui->edtIpAddress->text()), -1);
+            Q_EMIT notification(StatusInformation, QStringLiteral("Device IP port is %1.").arg(port), -1);
         break;
-    case DeviceConfigIpPort:
-        ui->edtPortAddress->setText(bytes.size() == 2 ? QString::number(qFromLittleEndian<quint16>(bytes.constData()))
-                                                      : tr("undefined"));
-        if (m_serviceAccess)
-            Q_EMIT notification(StatusInformation, QStringLiteral("Device IP port is %1.").arg(ui->edtPortAddress->text()), -1);
-        break;
+    }
     case DeviceConfigIpNetmask:
-        showAddress(id, ui->edtNetmask);
+        showFormatted(id, ui->edtNetmask, QStringLiteral("x.x.x.x"));
         break;
     case DeviceConfigIpGateway:
-        showAddress(id, ui->edtGateway);
+        showFormatted(id, ui->edtGateway, QStringLiteral("x.x.x.x"));
         break;
     case DeviceConfigTestVoltageCalibration:
         if (bytes.size() == 8) {
@@ -245,25 +203,54 @@ void DravikConfigurationWidget_v2::refresh(int id)
             showCalibrationFactor();
         }
         break;
-    case DeviceConfigDeviceType:
-        ui->deviceTypeCombo->setCurrentIndex(value.isValid() ? ui->deviceTypeCombo->findData(value) : -1);
+    case DeviceConfigDeviceType: {
+        // The detector keeps the type as the decimal text of the number.
+        bool ok = false;
+        const int type = value.toInt(&ok);
+        ui->deviceTypeCombo->setCurrentIndex(ok ? ui->deviceTypeCombo->findData(type) : -1);
         break;
+    }
     default:
         break;
     }
 }
 
-void DravikConfigurationWidget_v2::showAddress(int id, QLineEdit *edit)
+void DravikConfigurationWidget_v2::showFirmware()
 {
-    const QByteArray bytes = parameter(id).toByteArray();
-    if (bytes.size() != 4) {
-        edit->setText(QStringLiteral("x.x.x.x"));
-        return;
-    }
-    QStringList parts;
-    for (char byte : bytes)
-        parts << QString::number(quint8(byte));
-    edit->setText(parts.join(QLatin1Char('.')));
+    // Version and compile time are the detector's identification: both are
+    // unknown from a lost link until the detector has identified itself again.
+    const QString versions = versionText();
+    QByteArray descriptor = parameter(DeviceDescriptor).toByteArray();
+    // The descriptor is a fixed-size field padded with zeros.
+    const int end = descriptor.indexOf('\0');
+    if (end >= 0)
+        descriptor.truncate(end);
+    const bool identified = versions != notAvailableText();
+    ui->lblFirmwareVersion->setText(versions);
+    ui->lblFirmwareDate->setText(identified && !descriptor.isEmpty() ? QString::fromUtf8(descriptor)
+                                                                     : notAvailableText());
+}
+
+QString DravikConfigurationWidget_v2::showFormatted(int id, QLineEdit *edit, const QString &otherwise)
+{
+    QString text;
+    if (!ParameterText::format(id, parameter(id), &text))
+        text = otherwise;
+    edit->setText(maskAligned(text));
+    return text;
+}
+
+QString DravikConfigurationWidget_v2::maskAligned(const QString &address)
+{
+    // The address masks keep three places per part: blanks before the
+    // digits read "127.  0.  0.  1" instead of "127.0  .0  .1"; the
+    // blanks are no part of the text read back.
+    QStringList parts = address.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return address;
+    for (QString &part : parts)
+        part = part.rightJustified(3, QLatin1Char(' '));
+    return parts.join(QLatin1Char('.'));
 }
 
 void DravikConfigurationWidget_v2::showCalibrationFactor()
@@ -273,7 +260,7 @@ void DravikConfigurationWidget_v2::showCalibrationFactor()
 
 void DravikConfigurationWidget_v2::writeCalibrationFactor()
 {
-    setParameter(DeviceConfigTestVoltageCalibration, littleEndian<double>(m_calibrationFactor));
+    setParameter(DeviceConfigTestVoltageCalibration, ParameterText::littleEndian<double>(m_calibrationFactor));
     showCalibrationFactor();
 }
 
@@ -365,7 +352,7 @@ void DravikConfigurationWidget_v2::setDeviceDefaultParameters()
     setParameter(DeviceConfigIpAddress, kFactoryAddress);
     setParameter(DeviceConfigIpNetmask, kFactoryNetmask);
     setParameter(DeviceConfigIpGateway, kFactoryGateway);
-    setParameter(DeviceConfigIpPort, littleEndian<quint16>(kFactoryPort));
+    setParameter(DeviceConfigIpPort, ParameterText::littleEndian<quint16>(kFactoryPort));
     setParameter(DeviceConfigDeviceType, QVariant());
 }
 
@@ -424,26 +411,19 @@ void DravikConfigurationWidget_v2::on_btnApplyConnectionParameters_clicked()
 
 void DravikConfigurationWidget_v2::on_btnApplyDeviceParameters_clicked()
 {
-    const QString dot = QStringLiteral(".");
-    const QList<QPair<int, QLineEdit *>> addresses = {{DeviceConfigIpAddress, ui->edtIpAddress},
-                                                      {DeviceConfigIpNetmask, ui->edtNetmask},
-                                                      {DeviceConfigIpGateway, ui->edtGateway}};
-    for (const auto &address : addresses) {
-        const QByteArray bytes = addressValue(address.second->text(), dot, 10);
-        if (bytes.size() == 4)
-            setParameter(address.first, bytes);
+    // A field whose text gives no value of its form is left as the detector has it.
+    const QList<QPair<int, QLineEdit *>> fields = {
+        {DeviceConfigIpAddress, ui->edtIpAddress}, {DeviceConfigIpNetmask, ui->edtNetmask},
+        {DeviceConfigIpGateway, ui->edtGateway},   {DeviceConfigIpPort, ui->edtPortAddress},
+        {DeviceConfigSerialNumber, ui->edtSerialNumber}, {DeviceConfigMacAddress, ui->edtMacAddress}};
+    for (const auto &field : fields) {
+        QVariant value;
+        if (ParameterText::parse(field.first, field.second->text(), &value))
+            setParameter(field.first, value);
     }
-    bool ok = false;
-    const quint16 port = ui->edtPortAddress->text().toUShort(&ok);
-    if (ok)
-        setParameter(DeviceConfigIpPort, littleEndian<quint16>(port));
-    const quint64 serial = ui->edtSerialNumber->text().toULongLong(&ok);
-    if (ok)
-        setParameter(DeviceConfigSerialNumber, littleEndian<quint64>(serial));
-    const QByteArray mac = addressValue(ui->edtMacAddress->text(), QStringLiteral(":"), 16);
-    if (mac.size() == 6)
-        setParameter(DeviceConfigMacAddress, mac);
-    setParameter(DeviceConfigDeviceType, ui->deviceTypeCombo->currentData().toInt());
+    // No type chosen is no type to write: 0 would tell the detector "Unknown".
+    if (ui->deviceTypeCombo->currentIndex() >= 0)
+        setParameter(DeviceConfigDeviceType, ui->deviceTypeCombo->currentData().toInt());
 }
 
 void DravikConfigurationWidget_v2::on_btnFileDialogue_clicked()

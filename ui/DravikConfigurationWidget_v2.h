@@ -64,7 +64,11 @@ public Q_SLOTS:
 
 private:
     void refresh(int id) override;
-    void showAddress(int id, class QLineEdit *edit);
+    // Shows the parameter's value as its text, or otherwise when it has none;
+    // returns the text shown.
+    QString showFormatted(int id, class QLineEdit *edit, const QString &otherwise);
+    void showFirmware();
+    static QString maskAligned(const QString &address);
     void showCalibrationFactor();
     void writeCalibrationFactor();
     void addCalibrationRow();

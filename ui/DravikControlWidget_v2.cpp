@@ -40,6 +40,16 @@ DravikControlWidget_v2::DravikControlWidget_v2(QSharedPointer<ParameterHandler> 
     m_combos.insert(UserCharge, ui->comboQRange);
     connectComboTable();
 
+    // The captions share one column, wide enough for a localisation level,
+    // so that combo, slider and bar start at the same place.
+    const QFontMetrics metrics = ui->lblChargeTriggerRelative->fontMetrics();
+    int captionWidth = 0;
+    for (const QString &text : {tr("Localisation level %1pC").arg(QLocale().toString(1000.0, 'f', 0)),
+                                tr("Localisation level %1nC").arg(QLocale().toString(10.0, 'f', 1))})
+        captionWidth = std::max(captionWidth, metrics.horizontalAdvance(text));
+    for (QWidget *caption : {ui->lblQRange, ui->lblChargeTriggerRelative, ui->lblBandwidth, ui->lblState})
+        caption->setMinimumWidth(std::max(caption->minimumWidth(), captionWidth));
+
     m_stateSteps = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 3}, {5, 5}, {6, 5}, {7, 4}};
     const QList<int> steps = m_stateSteps.values();
     ui->progressState->setRange(*std::min_element(steps.begin(), steps.end()),

@@ -3,6 +3,7 @@
 #include "Dravik_v2.h"
 #include "ParameterCatalogue.h"
 #include "ParameterHandler.h"
+#include "ParameterText.h"
 #include "ui_DravikDebugWidget_v2.h"
 
 #include <QClipboard>
@@ -24,9 +25,13 @@ enum Column {
 const char *const kSocketStates[] = {"UnconnectedState", "HostLookupState", "ConnectingState", "ConnectedState",
                                      "BoundState",       "ListeningState",  "ClosingState"};
 
-// Lists show their elements, everything else its string conversion.
-QString valueText(const QVariant &value)
+// Bytes and states as the other widgets show them, lists by their elements,
+// everything else by its string conversion.
+QString valueText(int id, const QVariant &value)
 {
+    QString text;
+    if (ParameterText::format(id, value, &text))
+        return text;
     if (value.userType() != QMetaType::QVariantList)
         return value.toString();
     QStringList parts;
@@ -97,13 +102,17 @@ void DravikDebugWidget_v2::buildParameterTree()
             group = new QTreeWidgetItem(ui->treeParameters, QStringList{QString::number(id), info.name});
             continue;
         }
-        auto *item = new QTreeWidgetItem(group, QStringList{QString::number(id), info.name, valueText(parameter(id))});
+        auto *item = new QTreeWidgetItem(group, QStringList{QString::number(id), info.name, valueText(id, parameter(id))});
         item->setFlags(item->flags() | Qt::ItemIsEditable);
     }
 }
 
-void DravikDebugWidget_v2::showParameter(int id, int status)
+void DravikDebugWidget_v2::showParameter(int id)
 {
+    // The container's state, not the signal's: a request that needed no
+    // change (-1) is no failure, and a request the device confirms at once
+    // signals 0 before 1.
+    const int status = currentStatus(id);
     const QList<QTreeWidgetItem *> found =
         ui->treeParameters->findItems(QString::number(id), Qt::MatchExactly | Qt::MatchRecursive, ColumnId);
     if (found.size() != 1)
@@ -119,7 +128,7 @@ void DravikDebugWidget_v2::showParameter(int id, int status)
     item->setBackground(ColumnValue, statusColor(status));
     // The status colours are all light: keep the text dark on any palette.
     item->setForeground(ColumnValue, QColor(Qt::black));
-    item->setText(ColumnValue, valueText(value));
+    item->setText(ColumnValue, valueText(id, value));
 }
 
 int DravikDebugWidget_v2::currentStatus(int id) const
@@ -161,12 +170,14 @@ void DravikDebugWidget_v2::onDeviceDisconnected(int status)
 
 void DravikDebugWidget_v2::onUserParameterStatusChanged(int parameterId, int status)
 {
-    showParameter(parameterId, status);
+    Q_UNUSED(status);
+    showParameter(parameterId);
 }
 
 void DravikDebugWidget_v2::onDeviceParameterStatusChanged(int parameterId, int status)
 {
-    showParameter(parameterId, status);
+    Q_UNUSED(status);
+    showParameter(parameterId);
 }
 
 void DravikDebugWidget_v2::onInspectEvent(int event, QVariantHash data)
@@ -209,12 +220,19 @@ void DravikDebugWidget_v2::on_treeParameters_itemChanged(QTreeWidgetItem *item, 
     const QString text = item->text(ColumnValue);
 
     if (current.userType() != QMetaType::QVariantList) {
-        // A parameter without a value yet has no type to convert to: the text
-        // goes as it is, and the container's own checks decide.
+        // Without a confirmed value there is no type to convert to, and text
+        // where the detector expects a number goes out as 0: refuse it. Bytes
+        // are read back from the text they are shown as.
         QVariant converted(text);
-        if (current.isValid() && !converted.convert(current.userType())) {
+        QString shown;
+        bool ok = false;
+        if (current.isValid() && ParameterText::format(id, current, &shown))
+            ok = ParameterText::parse(id, text, &converted);
+        else if (current.isValid())
+            ok = converted.convert(current.userType());
+        if (!ok) {
             qWarning() << "[DRAVIK.DebugDialog]:" << "unable to convert datatype";
-            showParameter(id, currentStatus(id));
+            showParameter(id);
             return;
         }
         setParameter(id, converted);
@@ -224,14 +242,14 @@ void DravikDebugWidget_v2::on_treeParameters_itemChanged(QTreeWidgetItem *item, 
     const QVariantList oldList = current.toList();
     if (oldList.isEmpty()) {
         qDebug() << "[DRAVIK.DebugDialog]:" << "invalid list length" << 0;
-        showParameter(id, currentStatus(id));
+        showParameter(id);
         return;
     }
     const QStringList parts = text.split(QLatin1Char(','));
     if (parts.size() != oldList.size()) {
         qDebug() << "[DRAVIK.DebugDialog]:" << "invalid list length (old" << oldList.size() << "new" << parts.size()
                  << ")";
-        showParameter(id, currentStatus(id));
+        showParameter(id);
         return;
     }
     const int elementType = oldList.first().userType();
@@ -241,7 +259,7 @@ void DravikDebugWidget_v2::on_treeParameters_itemChanged(QTreeWidgetItem *item, 
         // A part that is no number would go out as a zero: refuse the whole list.
         if (!element.convert(elementType)) {
             qWarning() << "[DRAVIK.DebugDialog]:" << "unable to convert datatype";
-            showParameter(id, currentStatus(id));
+            showParameter(id);
             return;
         }
         newList << element;

@@ -46,8 +46,8 @@ private:
     // parameters after it as its children.
     void buildParameterTree();
     // The value column of the id's row: the requested value while pending,
-    // else the confirmed one, on the colour of the status.
-    void showParameter(int id, int status);
+    // else the confirmed one, on the colour of the container's status.
+    void showParameter(int id);
     // The status the containers hold for the id now: 1, -1 or 0.
     int currentStatus(int id) const;
     void appendLog(const QString &message);

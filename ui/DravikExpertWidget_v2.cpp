@@ -4,6 +4,7 @@
 #include "ComboBox.h"
 #include "DoubleSpinBox.h"
 #include "Label.h"
+#include "ParameterText.h"
 #include "SiPrefixHelper.h"
 #include "StateLedWidget_v2.h"
 #include "ui_DravikExpertWidget_v2.h"
@@ -399,10 +400,7 @@ void DravikExpertWidget_v2::refresh(int id)
     case DeviceSoftwareVersion:
     case DeviceHardwareVersion:
     case DeviceFirmwareVersion:
-        ui->textDeviceInfo->setPlainText(QStringLiteral("hw %1; fw %2; sw %3")
-                                             .arg(parameter(DeviceHardwareVersion).toUInt())
-                                             .arg(parameter(DeviceFirmwareVersion).toUInt())
-                                             .arg(parameter(DeviceSoftwareVersion).toUInt()));
+        ui->textDeviceInfo->setPlainText(versionText());
         return;
     case Trigger0Source:
     case Trigger1Source:
@@ -456,9 +454,10 @@ void DravikExpertWidget_v2::refresh(int id)
 
     if (id >= ChannelStateMuxer && id <= ChannelStateCharge2) {
         // Low nibble: the channel; high nibble: its LED mask.
-        const quint32 state = value.toUInt() & 0xFF;
-        if (StateLedWidget_v2 *leds = m_channelLeds.value(int(state & 0x0F)))
-            leds->setState(state >> 4);
+        const int state = ParameterText::channelState(value);
+        StateLedWidget_v2 *leds = state < 0 ? nullptr : m_channelLeds.value(state & 0x0F);
+        if (leds)
+            leds->setState(quint32(state) >> 4);
     } else if (id >= Adc0Invert && id <= Adc3Invert) {
         const QList<CheckBox *> boxes = {ui->chkboxAdc0Invert, ui->chkboxAdc1Invert, ui->chkboxAdc2Invert,
                                          ui->chkboxAdc3Invert};
@@ -557,8 +556,13 @@ void DravikExpertWidget_v2::writeGainSlider(const GainSlider &gain)
 {
     const QVariantList levels = parameter(gain.levelsId).toList();
     const int position = gain.slider->value();
-    if (position >= 0 && position < levels.size())
+    if (position >= 0 && position < levels.size()) {
         setParameter(gain.valueId, levels.at(position));
+        return;
+    }
+    // No level to write there: the slider goes back to the confirmed gain.
+    qDebug() << "[DRAVIK.UI]:" << "no gain level at position" << position << "of" << levels.size();
+    refreshGainSlider(gain);
 }
 
 void DravikExpertWidget_v2::writeFilter(int index)

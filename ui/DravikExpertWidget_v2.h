@@ -8,7 +8,7 @@
 #include <QVector>
 
 class QSlider;
-class QLabel;
+class Label;
 class StateLedWidget_v2;
 
 namespace Ui {
@@ -90,7 +90,7 @@ private:
     struct GainSlider
     {
         QSlider *slider = nullptr;
-        QLabel *label = nullptr;
+        Label *label = nullptr; // its own setText, which survives palette changes
         int levelsId = 0;
         int valueId = 0;
     };

@@ -47,7 +47,7 @@ private Q_SLOTS:
             {"usage: dravik-host log OUT", "--overwrite", "--timeout SECONDS", "(30)", "--allow-remote", "\n   10  ",
              "\n   11  ", "\n   12  "},
             {});
-        row("gui --help", {"gui", "--help"}, 0, {"--screenshot FILE", "--dark", "--tab NAME"}, {});
+        row("gui --help", {"gui", "--help"}, 0, {"--screenshot FILE", "--dark", "--tab NAME", "--start", "--page NAME"}, {});
         row("help report", {"help", "report"}, 0,
             {"usage: dravik-host report RECORDING.h5", "--tdr-calibration", "--pd-threshold", "13 the recording"}, {});
         row("report without -o", {"report", "@dir/one.dravikfw"}, 2, {}, {"-o REPORT.pdf is required"});
@@ -68,6 +68,8 @@ private Q_SLOTS:
         row("log, address twice", log + QStringList{"--address", "127.0.0.1:10"}, 2, {}, {"given more than once"});
         row("gui, unknown tab", gui + QStringList{"--tab", "plots"}, 2, {}, {"dravik-host gui: --tab takes"});
         row("gui, unknown option", gui + QStringList{"--frobnicate"}, 2, {}, {"dravik-host gui: Unknown option"});
+        row("gui, --set without a value", gui + QStringList{"--set", "2010"}, 2, {}, {"--set: \"2010\" is not ID=VALUE"});
+        row("gui, unknown page", gui + QStringList{"--page", "Plots"}, 2, {}, {"--page: the expert view has no page"});
 
         row("measure, nobody listens", QStringList{"measure", "-o", "@dir/run.h5"} + closed, 4, {}, {"@closed"});
         row("firmware, nobody listens", QStringList{"firmware", "@dir/one.dravikfw"} + closed, 4, {}, {});

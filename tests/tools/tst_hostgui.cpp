@@ -20,6 +20,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("reported");
         QTest::newRow("connected, dark, expert tab") << true << QStringList{"--tab", "expert", "--dark"} << ", connected)";
+        QTest::newRow("measuring, expert gains") << true << QStringList{"--tab", "expert", "--set", "2010=true", "--page",
+                                                                       "Gain", "--start"} << ", connected, measuring)";
         QTest::newRow("not connected, light") << false << QStringList{"--timeout", "2"} << "not connected";
     }
     void screenshot()

@@ -29,8 +29,9 @@ inline QVariantList floats(std::initializer_list<float> values)
 }
 
 // The two real parameter containers of a detector device, filled from the
-// catalogue, with the detector's side of the synchronisation played by hand:
-// confirm() and fail() answer a request the way the parameter job does.
+// catalogue, with the detector's confirmations played by hand: for values the
+// simulator never reports. Everything a detector does report is tested on the
+// real device against the simulator (tst_widgetsondevice).
 struct WidgetFixture
 {
     QSharedPointer<ParameterHandler> user{new ParameterHandler(nullptr, QStringLiteral("user"))};
@@ -50,8 +51,6 @@ struct WidgetFixture
         for (const auto &pair : confirms)
             confirm(pair.first, pair.second);
     }
-    void confirmPending(int id) const { containerOf(id)->update(id, containerOf(id)->newValue(id), 0); }
-    void fail(int id) const { containerOf(id)->update(id, QVariant(), -1); }
     bool pending(int id) const { return containerOf(id)->pendingIds().contains(id); }
     QVariant requested(int id) const { return containerOf(id)->newValue(id); }
     QList<int> allPending() const { return user->pendingIds() + device->pendingIds(); }

@@ -78,32 +78,3 @@ inline void checkShown(const WidgetFixture &fixture, QWidget *widget)
         QCOMPARE(actual, expected);
     QCOMPARE(fixture.allPending(), QList<int>());
 }
-
-// Control to parameter: after the confirms, the action requests exactly the
-// one parameter, with the value in its type.
-inline void writtenColumns()
-{
-    QTest::addColumn<Confirms>("confirms");
-    QTest::addColumn<WidgetAction>("action");
-    QTest::addColumn<int>("id");
-    QTest::addColumn<QVariant>("written");
-}
-
-inline void writtenRow(const char *tag, const WidgetAction &action, int id, const QVariant &written,
-                       const Confirms &confirms = {})
-{
-    QTest::newRow(tag) << confirms << action << id << written;
-}
-
-inline void checkWritten(const WidgetFixture &fixture, QWidget *widget)
-{
-    QFETCH(Confirms, confirms);
-    QFETCH(WidgetAction, action);
-    QFETCH(int, id);
-    QFETCH(QVariant, written);
-    fixture.confirmAll(confirms);
-    action(widget);
-    QCOMPARE(fixture.allPending(), QList<int>{id});
-    QCOMPARE(fixture.requested(id), written);
-    QCOMPARE(fixture.requested(id).userType(), written.userType());
-}

@@ -29,6 +29,10 @@ struct Gating
 
 Q_DECLARE_METATYPE(Gating)
 
+// The configuration widget on bare containers: byte layouts and values the
+// simulator does not report, the calibration rows, the gating rounding and the
+// firmware file; the writes and read-backs run on the real device in
+// tst_widgetsondevice.
 class tst_ConfigurationWidget : public QObject
 {
     Q_OBJECT
@@ -81,67 +85,27 @@ private Q_SLOTS:
         QVERIFY(!child("firmwareFrame")->isHidden());
     }
 
-    // The mode each entry hands to the firmware update.
-    void updateModes()
-    {
-        auto *modes = child<ComboBox>("comboUpdateMode");
-        QStringList items;
-        for (int i = 0; i < modes->count(); ++i)
-            items << modes->itemText(i) + '=' + modes->itemData(i).toString();
-        QCOMPARE(items, QStringList({"Default=0", "Partition 1 application=0", "All=2", "Partition 0 application=2"}));
-    }
-
     void parameterToControl_data()
     {
         shownColumns();
         shownRow("serial", {{SerialNumber, hex("15cd5b0700000000")}}, "edtSerialNumber", "text", "123456789");
-        shownRow("serial, wrong size", {{SerialNumber, hex("15cd")}}, "edtSerialNumber", "text", "undefined");
         shownRow("MAC", {{MacAddress, hex("001a2b3c4d5e")}}, "edtMacAddress", "text", "00:1A:2B:3C:4D:5E");
-        shownRow("address", {{IpAddress, hex("c0a8dc64")}}, "edtIpAddress", "text", "192.168.220.100");
-        shownRow("netmask", {{IpNetmask, hex("ffff0000")}}, "edtNetmask", "text", "255.255.0.0");
-        shownRow("gateway", {{IpGateway, hex("c0a8dcfe")}}, "edtGateway", "text", "192.168.220.254");
         shownRow("port", {{IpPort, hex("bace")}}, "edtPortAddress", "text", "52922");
+        shownRow("serial, wrong size", {{SerialNumber, hex("15cd")}}, "edtSerialNumber", "text", "undefined");
         shownRow("port, wrong size", {{IpPort, hex("ba")}}, "edtPortAddress", "text", "undefined");
-        shownRow("connection address", {{1171, "127.0.0.1:52999"}}, "edtConnectionIpAddress", "text", "127.0.0.1");
-        shownRow("connection port", {{1171, "127.0.0.1:52999"}}, "edtConnectionPort", "text", "52999");
-        shownRow("alive time-out", {{1172, 3000}}, "aliveTimeoutSpinBox", "value", 3000.0);
-        shownRow("device type", {{DeviceType, 1}, {DeviceType, 3}}, "deviceTypeCombo", "currentIndex", 3);
         shownRow("unknown device type", {{DeviceType, 1}, {DeviceType, 0}}, "deviceTypeCombo", "currentIndex", 0);
         shownRow("no such type", {{DeviceType, 1}, {DeviceType, 9}}, "deviceTypeCombo", "currentIndex", -1);
         shownRow("no type", {{DeviceType, 1}, {DeviceType, QVariant()}}, "deviceTypeCombo", "currentIndex", -1);
         shownRow("no calibration", {}, "lblFactor", "text", "---");
-        shownRow("calibration", {{Calibration, le(2601.6)}}, "lblFactor", "text", "2602");
         shownRow("calibration, wrong size", {{Calibration, le(2601.6)}, {Calibration, QByteArray(4, '\0')}},
                  "lblFactor", "text", "2602");
-        shownRow("versions", {{1008, 5}, {1007, 2}, {1006, 3}}, "lblFirmwareVersion", "text", "hw 2; fw 5; sw 3");
-        shownRow("descriptor", {{1003, QByteArray("2026-03-01 12:00\0\0\0", 19)}}, "lblFirmwareDate", "text",
-                 "2026-03-01 12:00");
+        const Confirms versions = {{1008, 5}, {1007, 2}, {1006, 3}};
+        shownRow("versions unknown", versions.mid(0, 2), "lblFirmwareVersion", "text", "not available");
+        shownRow("descriptor without versions", {{1003, QByteArray("2026")}}, "lblFirmwareDate", "text", "not available");
+        shownRow("descriptor", versions + Confirms{{1003, QByteArray("2026-03-01 12:00\0\0\0", 19)}},
+                 "lblFirmwareDate", "text", "2026-03-01 12:00");
     }
     void parameterToControl() { checkShown(*m_fixture, m_widget.get()); }
-
-    void controlToParameter_data()
-    {
-        writtenColumns();
-        writtenRow("connection", [](QWidget *w) {
-            childOf<QLineEdit>(w, "edtConnectionIpAddress")->setText(QStringLiteral("127.0.0.2"));
-            childOf<QLineEdit>(w, "edtConnectionPort")->setText(QStringLiteral("5000"));
-            childOf<PushButton>(w, "btnApplyConnectionParameters")->click();
-        }, 1171, "127.0.0.2:5000", {{1171, "127.0.0.1:52999"}});
-        writtenRow("alive time-out rounded", [](QWidget *w) {
-            childOf<DoubleSpinBox>(w, "aliveTimeoutSpinBox")->setValue(4500.7);
-            childOf<DoubleSpinBox>(w, "aliveTimeoutSpinBox")->onEditingFinished();
-        }, 1172, 4501, {{1172, 3000}});
-    }
-    void controlToParameter() { checkWritten(*m_fixture, m_widget.get()); }
-
-    void pendingChangesNothingShown()
-    {
-        m_fixture->confirm(IpPort, QByteArray::fromHex("bace"));
-        m_fixture->device->setValue(IpPort, QByteArray::fromHex("0100"));
-        QCOMPARE(child<QLineEdit>("edtPortAddress")->text(), QStringLiteral("52922"));
-        m_fixture->confirmPending(IpPort);
-        QCOMPARE(child<QLineEdit>("edtPortAddress")->text(), QStringLiteral("1"));
-    }
 
     void addressNotifications()
     {
@@ -214,25 +178,6 @@ private Q_SLOTS:
         QFETCH(int, base);
         QFETCH(QByteArray, expected);
         QCOMPARE(DravikConfigurationWidget_v2::addressValue(text, separator, base), expected);
-    }
-
-    void calibrationAdjustment()
-    {
-        QCOMPARE(m_widget->calibrationFactor(), 2640.0);
-        QCOMPARE(actual().size(), 1);
-        QCOMPARE(actual().first()->parentWidget(), child("widgetActualVoltage"));
-        nominal().first()->setValue(10.0);
-        actual().first()->setValue(10.5);
-
-        child<PushButton>("btnAdjustTestVoltageFactor")->click();
-        const double expected = 2640.0 / 1.05;
-        QVERIFY(qFuzzyCompare(m_widget->calibrationFactor(), expected));
-        QCOMPARE(child<QLabel>("lblFactor")->text(), QStringLiteral("2514"));
-        const QByteArray written = m_fixture->requested(Calibration).toByteArray();
-        QCOMPARE(written.size(), 8);
-        QVERIFY(qFuzzyCompare(qFromLittleEndian<double>(written.constData()), expected));
-        QCOMPARE(actual().first()->value(), 10.0);
-        QVERIFY(!child("widgetCalibrationHint")->isHidden());
     }
 
     void calibrationReset()
@@ -367,6 +312,7 @@ private Q_SLOTS:
         }
     }
 
+    // The firmware path between widget and device, which no detector answers here.
     void factory()
     {
         Dravik_v2 device;
@@ -374,7 +320,6 @@ private Q_SLOTS:
         std::unique_ptr<QWidget> created(DravikWidgetFactory_v2::create(1, &device));
         auto *widget = qobject_cast<DravikConfigurationWidget_v2 *>(created.get());
         QVERIFY(widget);
-        QCOMPARE(childOf<QLabel>(widget, "lblConnectState")->text(), QStringLiteral("Not connected"));
         // The device was given no settings: no service or production access.
         QVERIFY(childOf(widget, "serviceFrame")->isHidden());
 
@@ -388,10 +333,6 @@ private Q_SLOTS:
         QCOMPARE(deviceNotifications.at(0).at(1).toString(), QStringLiteral("hello"));
         Q_EMIT device.firmwareUpdateState(2, 0.25, QStringLiteral("Transferring"));
         QCOMPARE(childOf<QProgressBar>(widget, "pbFirmwareUpdate")->value(), 25);
-        Q_EMIT device.opened();
-        QCOMPARE(childOf<QLabel>(widget, "lblConnectState")->text(), QStringLiteral("Connected"));
-        QVERIFY(QObject::disconnect(widget, SIGNAL(connectDevice()), &device, SLOT(onConnect())));
-        QVERIFY(QObject::disconnect(widget, SIGNAL(disconnectDevice()), &device, SLOT(onDisconnect())));
     }
 };
 

@@ -287,6 +287,7 @@ void DeviceSession::onReady(bool ready)
     m_runClock.start();
     m_runTimer.start(m_config.durationMs);
     Q_EMIT progress(QStringLiteral("measurement %1 of %2: running").arg(m_index).arg(m_config.count));
+    Q_EMIT measurementRunning(m_index);
 }
 
 void DeviceSession::onRunElapsed()

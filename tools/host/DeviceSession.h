@@ -73,6 +73,8 @@ public:
 
 Q_SIGNALS:
     void measurementBegins(int index);
+    // The detector reported the measurement running (ready(true)).
+    void measurementRunning(int index);
     void chunkTaken(int channelId, const ChannelData &chunk, const ChannelInfo &info);
     void measurementEnds(int index);
     void notified(int severity, const QString &text);

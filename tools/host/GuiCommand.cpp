@@ -5,17 +5,22 @@
 #include "ConnectionOptions.h"
 #include "DeviceInterface.h"
 #include "DeviceLink.h"
+#include "DeviceSession.h"
+#include "HostQuery.h"
 #include "ExitCode.h"
 #include "LogRouter.h"
 #include "MeasureCommand.h"
 #include "PluginDevice.h"
 #include "ProgressPrinter.h"
+#include "RunReport.h"
+#include "SettingsFile.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
+#include <QListWidget>
 #include <QPalette>
 #include <QPixmap>
 #include <QStyleFactory>
@@ -26,6 +31,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <unistd.h>
 
@@ -34,6 +40,9 @@ const double kDefaultTimeoutSeconds = 15.0;
 // After opened() the device still reads its parameters back; the widgets are
 // given this long to show them before a screenshot is taken.
 const int kSettleMs = 500;
+// A measurement that has just started running: long enough for the state
+// poll to report the channels and for the first data to arrive.
+const int kRunningSettleMs = 1500;
 
 QPalette darkPalette()
 {
@@ -57,9 +66,10 @@ QPalette darkPalette()
     palette.setColor(QPalette::Highlight, highlight);
     palette.setColor(QPalette::HighlightedText, Qt::white);
     palette.setColor(QPalette::PlaceholderText, disabledText);
+    // Mid draws the fields' borders: light enough to be seen on the window.
     palette.setColor(QPalette::Light, QColor(0x4a, 0x4c, 0x52));
-    palette.setColor(QPalette::Midlight, QColor(0x40, 0x42, 0x47));
-    palette.setColor(QPalette::Mid, QColor(0x33, 0x35, 0x39));
+    palette.setColor(QPalette::Midlight, QColor(0x4f, 0x52, 0x58));
+    palette.setColor(QPalette::Mid, QColor(0x6e, 0x72, 0x7a));
     palette.setColor(QPalette::Dark, QColor(0x18, 0x19, 0x1b));
     palette.setColor(QPalette::Shadow, Qt::black);
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
@@ -107,6 +117,47 @@ int tabIndex(const QString &name)
     }
     return -1;
 }
+
+// "ID=VALUE,ID=VALUE...": parameter requests, each value typed as it reads
+// (true/false, a whole number, a number, else text).
+bool parseRequests(const QString &text, QList<QPair<int, QVariant>> *requests, QString *error)
+{
+    for (const QString &item : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const int equals = item.indexOf(QLatin1Char('='));
+        bool ok = false;
+        const int id = item.left(equals).trimmed().toInt(&ok);
+        if (equals < 0 || !ok) {
+            *error = QStringLiteral("\"%1\" is not ID=VALUE").arg(item);
+            return false;
+        }
+        const QString given = item.mid(equals + 1).trimmed();
+        QVariant value = given;
+        if (given == QLatin1String("true") || given == QLatin1String("false"))
+            value = given == QLatin1String("true");
+        else if (const int whole = given.toInt(&ok); ok)
+            value = whole;
+        else if (const double number = given.toDouble(&ok); ok)
+            value = number;
+        requests->append(qMakePair(id, value));
+    }
+    if (requests->isEmpty()) {
+        *error = QStringLiteral("no ID=VALUE given");
+        return false;
+    }
+    return true;
+}
+
+// Shows the page of the expert view whose list entry reads name.
+bool showPage(QTabWidget *tabs, const QString &name)
+{
+    auto *pages = tabs->widget(tabIndex(QStringLiteral("expert")))->findChild<QListWidget *>();
+    const QList<QListWidgetItem *> found = pages ? pages->findItems(name, Qt::MatchFixedString) : QList<QListWidgetItem *>();
+    if (found.isEmpty())
+        return false;
+    pages->setCurrentItem(found.first());
+    return true;
+}
+
 } // namespace
 
 bool GuiCommand::needsNoDisplay(const QStringList &args)
@@ -124,9 +175,10 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
 {
     CommandLine commandLine(QStringLiteral("gui"), usage(), out, err);
     QCommandLineParser &parser = commandLine.parser();
-    parser.addOption(QCommandLineOption(QStringLiteral("screenshot"), QString(), QStringLiteral("file")));
+    for (const char *name : {"screenshot", "tab", "page", "set", "settings"})
+        parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("value")));
     parser.addOption(QCommandLineOption(QStringLiteral("dark")));
-    parser.addOption(QCommandLineOption(QStringLiteral("tab"), QString(), QStringLiteral("name")));
+    parser.addOption(QCommandLineOption(QStringLiteral("start")));
     int exitCode = ExitOk;
     if (!commandLine.parse(args, QString(), kDefaultTimeoutSeconds, &exitCode))
         return exitCode;
@@ -150,6 +202,17 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
     if (firstTab < 0)
         return usageError(QStringLiteral("--tab takes control, configuration, expert or debug, not \"%1\"")
                               .arg(parser.value(QStringLiteral("tab"))));
+    QList<QPair<int, QVariant>> requests;
+    if (parser.isSet(QStringLiteral("set")) && !parseRequests(parser.value(QStringLiteral("set")), &requests, &error))
+        return usageError(QStringLiteral("--set: %1").arg(error));
+    QVariantHash settings;
+    if (parser.isSet(QStringLiteral("settings"))) {
+        SettingsFile file;
+        if (!file.load(parser.value(QStringLiteral("settings"))))
+            return usageError(file.errorString());
+        settings = file.values();
+    }
+    const bool startMeasurement = parser.isSet(QStringLiteral("start"));
     auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
     if (!app) {
         err << "dravik-host gui: needs a QApplication\n";
@@ -168,14 +231,15 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
     };
 
     PluginDevice pluginDevice(options.pluginPath);
-    int code = pluginDevice.prepare({}, options.address.toString());
+    const QString address = options.address.toString();
+    int code = pluginDevice.prepare(settings, address);
     if (code != ExitOk)
         return fail(code, pluginDevice.errorString());
     DeviceInterface *device = pluginDevice.device();
 
     // The widgets belong to the window, which must go before the device.
     auto window = std::make_unique<QWidget>();
-    window->setWindowTitle(QStringLiteral("Dravik \u2014 %1").arg(options.address.toString()));
+    window->setWindowTitle(QStringLiteral("Dravik \u2014 %1").arg(address));
     auto *layout = new QVBoxLayout(window.get());
     layout->setContentsMargins(12, 12, 12, 12);
     auto *tabs = new QTabWidget(window.get());
@@ -183,44 +247,97 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
         tabs->addTab(widgetPage(device, tab), QString::fromLatin1(tab.title));
     tabs->setCurrentIndex(firstTab);
     layout->addWidget(tabs);
+    if (parser.isSet(QStringLiteral("page")) && !showPage(tabs, parser.value(QStringLiteral("page"))))
+        return usageError(QStringLiteral("--page: the expert view has no page \"%1\"").arg(parser.value(QStringLiteral("page"))));
     if (!screenshotPath.isEmpty())
         window->setAttribute(Qt::WA_DontShowOnScreen);
     window->show();
 
     const int timeoutMs = int(options.timeoutSeconds * 1000.0 + 0.5);
+    const auto request = [&]() {
+        for (const auto &entry : qAsConst(requests)) {
+            if (device->setValue(entry.first, entry.second) != 0)
+                printer.message(QStringLiteral("dravik-host gui: the device refused parameter %1").arg(entry.first));
+        }
+    };
+    // Without --start the link is opened for the view alone; with it, a
+    // session opens it and runs one measurement until the window goes.
     DeviceLink link(pluginDevice.object(), timeoutMs);
-    if (!link.attach(&error))
-        return fail(ExitPluginFailed, error);
-    link.reportTo(&printer);
-    QObject::connect(&link, &DeviceLink::linkLost, [&](const QString &reason) {
-        printer.message(QStringLiteral("dravik-host gui: the link was lost: %1").arg(reason));
-    });
-    printer.setStatus(QStringLiteral("connecting to %1 ...").arg(options.address.toString()));
-    code = link.open(options.address.toString(), &error);
+    RunReport report;
+    DeviceSession::Config config;
+    config.durationMs = std::numeric_limits<int>::max();
+    config.timeoutMs = timeoutMs;
+    config.address = address;
+    DeviceSession session(pluginDevice.object(), HostQuery(0, std::numeric_limits<unsigned>::max()), config, &report);
+    printer.setStatus(QStringLiteral("connecting to %1 ...").arg(address));
+    if (!startMeasurement) {
+        if (!link.attach(&error))
+            return fail(ExitPluginFailed, error);
+        link.reportTo(&printer);
+        QObject::connect(&link, &DeviceLink::linkLost, [&](const QString &reason) {
+            printer.message(QStringLiteral("dravik-host gui: the link was lost: %1").arg(reason));
+        });
+        code = link.open(address, &error);
+        if (code == ExitOk)
+            request();
+    } else {
+        if (!session.attach(&error))
+            return fail(ExitPluginFailed, error);
+        QObject::connect(&session, &DeviceSession::progress, [&](const QString &text) { printer.event(text); });
+        QObject::connect(&session, &DeviceSession::notified, [&](int, const QString &text) {
+            printer.message(QStringLiteral("device: %1").arg(text));
+        });
+        // The requests go out with the detector open, before the start.
+        QObject::connect(&session, &DeviceSession::measurementBegins, request);
+        device->setDataTransferEnabled(true);
+        QEventLoop running;
+        QObject::connect(&session, &DeviceSession::measurementRunning, &running, &QEventLoop::quit);
+        QObject::connect(&session, &DeviceSession::finished, &running, &QEventLoop::quit);
+        session.begin();
+        running.exec();
+        code = session.state() == DeviceSession::State::Running ? ExitOk : session.exitCode();
+        error = session.errorString();
+    }
     printer.clearStatus();
     if (code != ExitOk)
-        printer.message(QStringLiteral("dravik-host gui: not connected: %1").arg(error));
+        printer.message(QStringLiteral("dravik-host gui: %1: %2")
+                            .arg(startMeasurement ? QStringLiteral("no measurement") : QStringLiteral("not connected"), error));
+    const auto closeDevice = [&]() {
+        if (!startMeasurement) {
+            link.close();
+            return;
+        }
+        // Stops the detector and closes the link; every step is bounded.
+        QEventLoop closing;
+        QObject::connect(&session, &DeviceSession::finished, &closing, &QEventLoop::quit);
+        session.abort(ExitOk, QStringLiteral("the view was closed"));
+        if (session.state() != DeviceSession::State::Finished)
+            closing.exec();
+    };
 
     if (!screenshotPath.isEmpty()) {
         QEventLoop settle;
-        QTimer::singleShot(code == ExitOk ? kSettleMs : 0, &settle, &QEventLoop::quit);
+        QTimer::singleShot(code != ExitOk ? 0 : startMeasurement ? kRunningSettleMs : kSettleMs, &settle,
+                           &QEventLoop::quit);
         settle.exec();
         window->adjustSize();
         const QPixmap picture = window->grab();
         const bool saved = !picture.isNull() && picture.save(screenshotPath, "PNG");
-        link.close();
+        closeDevice();
         window.reset();
         if (!saved)
             return fail(ExitOutputFailed, QStringLiteral("could not write the screenshot %1").arg(screenshotPath));
+        const char *state = code != ExitOk ? (startMeasurement ? "not measuring" : "not connected")
+                                           : startMeasurement ? "connected, measuring" : "connected";
         out << "screenshot written: " << screenshotPath << " (" << picture.width() << "x" << picture.height()
-            << ", " << (code == ExitOk ? "connected" : "not connected") << ")\n";
+            << ", " << state << ")\n";
         out.flush();
         return ExitOk;
     }
 
     if (window->isVisible())
         app->exec();
-    link.close();
+    closeDevice();
     window.reset();
     return ExitOk;
 }
@@ -241,6 +358,16 @@ QString GuiCommand::usage()
         "                            opened (or the connection timed out), save it\n"
         "                            as PNG to FILE and exit; needs no display\n"
         "  --dark                    a dark palette\n"
+        "  --start                   start a measurement once the device has\n"
+        "                            opened; it runs until the window is closed\n"
+        "                            (with --screenshot: the picture is taken while\n"
+        "                            it runs, then the detector is stopped)\n"
+        "  --set ID=VALUE[,...]      request parameter values through the device\n"
+        "                            once it has opened (before the start), e.g.\n"
+        "                            --set 2010=true switches expert mode on\n"
+        "  --page NAME               the page of the expert view shown, e.g. Gain\n"
+        "  --settings FILE           a JSON object of device settings, as for\n"
+        "                            measure (e.g. {\"ServiceMode\": true})\n"
         "\n"
         "Connection:\n");
     text += ConnectionOptions::usageConnection(kDefaultTimeoutSeconds,

@@ -3,12 +3,14 @@
 #include <QStringList>
 #include <QTextStream>
 
-// dravik-host gui: a window with the device's control widget (kind 2) and
-// configuration widget (kind 1), for a device connected to --address. With
-// --screenshot FILE the window is rendered offscreen once the device has
-// opened (or the connection has timed out, showing the disconnected state),
-// saved as PNG, and the command ends; otherwise it runs until the window is
-// closed. Needs a QApplication, which main() creates for this command only.
+// dravik-host gui: a window with the device's four widgets as tabs, for a
+// device connected to --address. With --start a measurement is started
+// through the device (DeviceSession) once it has opened. With --screenshot
+// FILE the window is rendered offscreen once the device has opened (or is
+// measuring, or the connection has timed out, showing the disconnected
+// state), saved as PNG, and the command ends; otherwise it runs until the
+// window is closed. Needs a QApplication, which main() creates for this
+// command only.
 class GuiCommand
 {
 public:

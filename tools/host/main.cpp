@@ -50,6 +50,9 @@ int main(int argc, char **argv)
     // widgets, gets a QApplication. A screenshot (or the help) needs no
     // display either; without one, it is rendered offscreen.
     std::unique_ptr<QCoreApplication> application;
+    // QApplication takes options of its own out of the command line
+    // ("-plugin", "-style" ...), and --plugin is ours: it gets none of it.
+    int qtArgc = 1;
     if (argc > 1 && std::strcmp(argv[1], "gui") == 0) {
         QStringList guiArgs;
         for (int i = 2; i < argc; ++i)
@@ -65,20 +68,21 @@ int main(int argc, char **argv)
             }
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
-        application = std::make_unique<QApplication>(argc, argv);
+        application = std::make_unique<QApplication>(qtArgc, argv);
     } else if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
         // The figures are Qwt widgets rendered into the PDF, never shown.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
-        application = std::make_unique<QApplication>(argc, argv);
+        application = std::make_unique<QApplication>(qtArgc, argv);
     } else {
         application = std::make_unique<QCoreApplication>(argc, argv);
     }
-    QCoreApplication &app = *application;
     QTextStream out(stdout);
     QTextStream err(stderr);
 
-    QStringList args = app.arguments().mid(1);
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
     if (args.isEmpty()) {
         err << usage();
         return 2;
