@@ -1,3 +1,4 @@
+#include "FloatChunk.h"
 #include "ChannelData.h"
 #include "ChannelInfo.h"
 #include "Hdf5Recorder.h"
@@ -12,18 +13,6 @@
 
 namespace {
 
-ChannelData floatChunk(const QVector<float> &samples, double start, double trigger)
-{
-    ChannelData c;
-    c.dataType = ChannelData::DataTypeFloat;
-    c.startTime = start;
-    c.data = QSharedPointer<QByteArray>::create(samples.size() * 4, '\0');
-    for (int i = 0; i < samples.size(); ++i)
-        qToLittleEndian<float>(samples[i], c.data->data() + 4 * i);
-    if (std::isfinite(trigger))
-        c.markers.append({ChannelData::MarkerTrigger, trigger, QVariant()});
-    return c;
-}
 
 ChannelData binaryChunk(const QByteArray &bits)
 {

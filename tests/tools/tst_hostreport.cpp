@@ -1,3 +1,4 @@
+#include "FloatChunk.h"
 #include "ChannelData.h"
 #include "ChannelInfo.h"
 #include "Hdf5Recorder.h"
@@ -16,17 +17,6 @@
 
 namespace {
 
-ChannelData floatChunk(const QVector<float> &samples, double start)
-{
-    ChannelData c;
-    c.dataType = ChannelData::DataTypeFloat;
-    c.startTime = start;
-    c.data = QSharedPointer<QByteArray>::create(samples.size() * 4, '\0');
-    for (int i = 0; i < samples.size(); ++i)
-        qToLittleEndian<float>(samples[i], c.data->data() + 4 * i);
-    c.markers.append({ChannelData::MarkerTrigger, start, QVariant()});
-    return c;
-}
 
 ChannelInfo info(int id, double rate)
 {
@@ -52,7 +42,7 @@ bool writeRecording(const QString &path, const QList<int> &channels, const QVari
         for (int i = 0; i < x.size(); ++i)
             x[i] = channel == 1021 ? float(20000 * std::exp(-20.0 * i * 1e-5) * std::cos(2 * M_PI * 50 * i * 1e-5))
                                    : gauss(generator);
-        if (!recorder.addChunk(channel, floatChunk(x, 2.0), info(channel, channel == 1021 ? 1e5 : 1.25e8), error))
+        if (!recorder.addChunk(channel, floatChunk(x, 2.0, 2.0), info(channel, channel == 1021 ? 1e5 : 1.25e8), error))
             return false;
     }
     QVariantMap attributes{{"format", "dravik-host recording"}, {"format_version", 1}, {"operation_mode", 0},
