@@ -410,7 +410,9 @@ private:
         // A detector refuses a start until it is ready again after the last
         // measurement's data has gone out; a host waits for that. A link that
         // only looks alive closes meanwhile.
-        if (!waitFor([this] { return m_device->value(1010).toInt() == 1 || !m_device->isOpen(); }, 8000))
+        // A frame of the muxer in measurement mode 2 is 50 MB; under a
+        // sanitizer on a busy machine its transfer takes many seconds.
+        if (!waitFor([this] { return m_device->value(1010).toInt() == 1 || !m_device->isOpen(); }, 30000))
             return;
         if (m_device->isOpen()) {
             start();
