@@ -97,7 +97,7 @@ def main():
         ]
         for name, ef, ed, seconds, iterations in rows:
             cells = (f"{noise * 100:g} %", name, f"{np.median(ef) * 100:.4f} %", f"{np.median(ed) * 100:.4f} %",
-                     "-" if seconds is None else f"{np.median(seconds) * 1e3:.2f} ms",
+                     "-" if seconds is None else f"{np.median(seconds) * 1e3:.3f} ms",
                      "-" if iterations is None else f"{np.median(iterations):g}")
             print("  ".join(c.ljust(w) for c, w in zip(cells, (6, 16, 17, 20, 12, 10))))
         error_ratio = max(np.median(rows[1][1]) / np.median(scipy_f), np.median(rows[1][2]) / np.median(scipy_d))

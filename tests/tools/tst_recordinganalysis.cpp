@@ -20,21 +20,25 @@ private Q_SLOTS:
     void fit_data()
     {
         QTest::addColumn<double>("noise");       // rms, share of the amplitude
+        QTest::addColumn<double>("delta");       // true attenuation, 1/s
         QTest::addColumn<double>("seedError");   // share the seed's frequency is off; 0: the plug-in's estimate
         QTest::addColumn<double>("fBound");      // relative
-        QTest::addColumn<double>("deltaBound");  // relative
-        QTest::newRow("clean") << 0.0 << 0.0 << 1e-7 << 1e-5;
-        QTest::newRow("1 % noise") << 0.01 << 0.0 << 1e-4 << 0.01;
-        QTest::newRow("5 % noise") << 0.05 << 0.0 << 5e-4 << 0.05;
-        QTest::newRow("1 % noise, seed 3 % off, no attenuation") << 0.01 << 0.03 << 1e-4 << 0.01;
+        QTest::addColumn<double>("deltaBound");  // 1/s
+        QTest::newRow("clean") << 0.0 << 20.0 << 0.0 << 1e-7 << 2e-4;
+        QTest::newRow("1 % noise") << 0.01 << 20.0 << 0.0 << 1e-4 << 0.2;
+        QTest::newRow("5 % noise") << 0.05 << 20.0 << 0.0 << 5e-4 << 1.0;
+        QTest::newRow("1 % noise, seed 3 % off, no attenuation") << 0.01 << 20.0 << 0.03 << 1e-4 << 0.2;
+        // |z|^2 = 1 exactly, and no step tolerance for a delta of 0.
+        QTest::newRow("clean, undamped") << 0.0 << 0.0 << 0.0 << 1e-7 << 1e-5;
     }
     void fit()
     {
         QFETCH(double, noise);
+        QFETCH(double, delta);
         QFETCH(double, seedError);
         QFETCH(double, fBound);
         QFETCH(double, deltaBound);
-        const double rate = 100000, f = 50.0, delta = 20.0, amplitude = 20000.0;
+        const double rate = 100000, f = 50.0, amplitude = 20000.0;
         std::mt19937 generator(7);
         std::normal_distribution<double> gauss(0.0, noise * amplitude);
         QVector<float> x(20000);
@@ -54,8 +58,8 @@ private Q_SLOTS:
         const DampedCosineFit::Result r = DampedCosineFit::fit(x.constData(), x.size(), rate, seed);
         QVERIFY2(r.ok, r.error);
         QVERIFY2(std::fabs(r.frequency / f - 1) < fBound, qPrintable(QString::number(r.frequency, 'g', 10)));
-        QVERIFY2(std::fabs(r.attenuation / delta - 1) < deltaBound, qPrintable(QString::number(r.attenuation, 'g', 10)));
-        QVERIFY(std::fabs(r.amplitude / amplitude - 1) < 10 * deltaBound + 1e-6);
+        QVERIFY2(std::fabs(r.attenuation - delta) < deltaBound, qPrintable(QString::number(r.attenuation, 'g', 10)));
+        QVERIFY(std::fabs(r.amplitude / amplitude - 1) < 10 * noise + 1e-5);
         QVERIFY(r.iterations < 30);
         // The model reproduces the record where the noise does not hide it.
         QVERIFY(std::fabs(DampedCosineFit::model(r, rate, 0) - (amplitude * std::cos(0.3) + 150.0))

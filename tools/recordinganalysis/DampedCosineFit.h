@@ -5,16 +5,13 @@
 //     u(t) = A exp(-delta t) cos(2 pi f t + phi) + c,   t = i / sampleRate,
 //
 // to one record of the test voltage, with GSL's nonlinear least squares
-// (gsl_multilarge_nlinear: Levenberg-Marquardt on the normal equations,
-// the variant for many more samples than parameters). The fit starts from the
-// plug-in's frequency and attenuation; amplitude, phase and offset are seeded
-// by linear least squares at those values, so that the solver starts close to
-// the minimum and needs few iterations.
-//
-// Inside the solver the model is e(t) (a cos wt + b sin wt) + c, linear in a,
-// b and c, which keeps the problem well conditioned whatever the phase; the
-// exponential and the rotation are carried from sample to sample by complex
-// multiplication instead of calling exp, cos and sin for every sample.
+// (gsl_multifit_nlinear, Levenberg-Marquardt), starting from the plug-in's
+// frequency and attenuation. Written as e(t) (a cos wt + b sin wt) + c the
+// model is linear in a, b and c; those are solved for wherever the solver
+// looks (variable projection), so it moves only delta and f, needs no start
+// for amplitude, phase and offset, and each of its steps costs one pass over
+// the record. The result is the least-squares minimum of all five
+// parameters; the fit is the same to the last bit on every machine.
 class DampedCosineFit
 {
 public:
