@@ -285,6 +285,9 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
 
     const bool measuring =
         waitForPicture(window.get(), startMeasurement, tabs.at(firstTab) == QLatin1String("live"), station.timeoutMs);
+    // Room for what the views show now that the detector has filled them.
+    window->resize(window->sizeHint().expandedTo(QSize(kWidth, kHeight)));
+    QCoreApplication::processEvents();
     const QPixmap picture = window->grab();
     const bool saved = !picture.isNull() && picture.save(screenshotPath, "PNG");
     const bool connected = window->session() && window->session()->state() != DeviceSession::State::Finished;

@@ -426,6 +426,12 @@ bool LiveView::isDark() const
 
 void LiveView::applyColors()
 {
+    // The check boxes of the list take their outline from the window colour;
+    // on a dark window they would vanish into the list.
+    QPalette list = palette();
+    if (isDark())
+        list.setColor(QPalette::Window, palette().color(QPalette::Mid));
+    m_channels->setPalette(list);
     const QColor canvas = palette().color(QPalette::Base);
     const QColor grid = isDark() ? palette().color(QPalette::Mid) : QColor(210, 210, 210);
     for (auto &entry : m_ticked) {

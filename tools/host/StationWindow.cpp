@@ -53,16 +53,31 @@ const WidgetTab kTabs[] = {
 const char *const kLiveTab = "live";
 // Closing the link may take the plug-in's socket time-out (5 s) and a little.
 const int kCloseMs = 7000;
+const int kMinimumWidth = 640;
+const int kMinimumHeight = 480;
 
-QIcon recordIcon()
+// Start, Stop and Record as a recorder shows them, in colours that read on a
+// light and a dark toolbar alike.
+enum class Shape { Triangle, Square, Circle };
+QIcon shapeIcon(Shape shape, const QColor &color)
 {
     QPixmap pixmap(16, 16);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0xd0, 0x30, 0x30));
-    painter.drawEllipse(QRectF(2.5, 2.5, 11, 11));
+    painter.setBrush(color);
+    switch (shape) {
+    case Shape::Triangle:
+        painter.drawPolygon(QPolygonF({QPointF(3.5, 2.5), QPointF(13.5, 8), QPointF(3.5, 13.5)}));
+        break;
+    case Shape::Square:
+        painter.drawRect(QRectF(3, 3, 10, 10));
+        break;
+    case Shape::Circle:
+        painter.drawEllipse(QRectF(2.5, 2.5, 11, 11));
+        break;
+    }
     return QIcon(pixmap);
 }
 
@@ -120,10 +135,11 @@ StationWindow::StationWindow(PluginDevice *pluginDevice, const Options &options,
     m_statusTimer.start();
     updateControls();
     updateStatus();
-    // Sizes settle before the window exists: a platform without window
-    // managers (offscreen) warns about every later change of the minimum.
-    ensurePolished();
-    layout()->activate();
+    // A minimum of our own, not the layout's: the device's views grow once
+    // the detector has told them what to show, and a window whose minimum
+    // follows them is resized under the user's hands (and the offscreen
+    // platform warns about every change).
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
 }
 
 StationWindow::~StationWindow()
@@ -197,10 +213,10 @@ void StationWindow::buildToolBar()
     }
     bar->addSeparator();
 
-    m_start = named(bar->addAction(style()->standardIcon(QStyle::SP_MediaPlay), QStringLiteral("Start"), this,
+    m_start = named(bar->addAction(shapeIcon(Shape::Triangle, QColor(0x2e, 0xa0, 0x43)), QStringLiteral("Start"), this,
                                    [this] { startMeasurement(); }),
                     "start");
-    m_stop = named(bar->addAction(style()->standardIcon(QStyle::SP_MediaStop), QStringLiteral("Stop"), this,
+    m_stop = named(bar->addAction(shapeIcon(Shape::Square, QColor(0x5b, 0x8d, 0xd6)), QStringLiteral("Stop"), this,
                                   [this] { stopMeasurement(); }),
                    "stop");
     bar->addSeparator();
@@ -215,7 +231,8 @@ void StationWindow::buildToolBar()
     m_browse = named(bar->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon), QStringLiteral("Browse"), this,
                                     [this] { browse(); }),
                      "browse");
-    m_record = named(bar->addAction(recordIcon(), QStringLiteral("Record")), "record");
+    m_record = named(bar->addAction(shapeIcon(Shape::Circle, QColor(0xd0, 0x30, 0x30)), QStringLiteral("Record")),
+                     "record");
     m_record->setCheckable(true);
     m_record->setToolTip(QStringLiteral("Record the measurements to the file until Record is turned off"));
     connect(m_record, &QAction::triggered, this, [this](bool on) {
