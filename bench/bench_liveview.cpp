@@ -18,8 +18,15 @@
 //       the figure: p50_ms, p99_ms, max_ms over kMeasureSeconds. Budget: p99
 //       under 50 ms at the simulator's full rate. The counters also give
 //       what the window took (MB_per_s of chunk data, chunks_drawn,
-//       chunks_dropped) and the frames the simulator dropped because the
-//       host did not fetch them in time (sim_lost_frames).
+//       chunks_dropped), the frames the simulator dropped because the host
+//       did not fetch them in time (sim_lost_frames), the CPU the GUI thread
+//       and the process used (gui_cpu_share, process_cpu_share, in cores)
+//       and the longest event the GUI thread handled (longest_event_ms wall,
+//       longest_event_cpu_ms on the CPU; the program names both on stderr).
+//
+//   BM_IdleEventLoopLatency
+//       The same timer with nothing else in the process: the machine's own
+//       share of the lateness, in the same run.
 
 #include "DeviceSession.h"
 #include "DravikSimulator.h"
@@ -333,6 +340,7 @@ void BM_GuiEventLoopLatency(benchmark::State &state)
 BENCHMARK(BM_GuiEventLoopLatency)
     ->ArgNames({"time_scale", "record"})
     ->Args({1, 0})
+    ->Args({10, 0})
     ->Args({100, 0})
     ->Args({100, 1})
     ->Iterations(1)
