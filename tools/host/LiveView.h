@@ -3,7 +3,6 @@
 #include "ChannelData.h"
 #include "ChannelInfo.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMap>

@@ -29,7 +29,6 @@
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <iterator>
 #include <limits>
 
 namespace {
