@@ -152,8 +152,9 @@ bool waitForPicture(StationWindow *window, bool start, bool live, int timeoutMs)
                        : s != State::Running ? kSettleMs
                        : live && window->liveView()->hasDrawnAll() ? kDrawnSettleMs
                                                                    : kRunningSettleMs;
-    QTimer::singleShot(settle, &loop, &QEventLoop::quit);
-    loop.exec();
+    QEventLoop settling;
+    QTimer::singleShot(settle, &settling, &QEventLoop::quit);
+    settling.exec();
     return state() == State::Running;
 }
 
