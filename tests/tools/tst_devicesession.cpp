@@ -234,6 +234,44 @@ private Q_SLOTS:
         QVERIFY(!m_device->isRunning());
     }
 
+    // The GUI's session: once connected it waits; each start runs until the
+    // host stops it, and the session is open again after the last data.
+    void interactive()
+    {
+        DeviceSession::Config c = config(1, 50);
+        c.interactive = true;
+        c.quietMs = 50;
+        c.pollMs = 10;
+        DeviceSession session(m_device.get(), HostQuery(0, 1), c, &m_report);
+        QString error;
+        QVERIFY(session.attach(&error));
+        QVERIFY(!session.requestStart()); // not connected
+        session.begin();
+        QTRY_COMPARE(session.state(), DeviceSession::State::Open);
+        QVERIFY(!session.requestStop());
+        QSignalSpy states(&session, &DeviceSession::stateChanged);
+        for (int i = 1; i <= 2; ++i) {
+            QVERIFY(session.requestStart());
+            QVERIFY(!session.requestStart());
+            QTRY_COMPARE(session.state(), DeviceSession::State::Running);
+            states.clear();
+            QVERIFY(!states.wait(150)); // no duration: it runs until stopped
+            QVERIFY(session.requestStop());
+            QTRY_COMPARE(session.state(), DeviceSession::State::Open);
+            QCOMPARE(session.measurementIndex(), i);
+        }
+        session.abort(ExitOk, QStringLiteral("the window was closed"));
+        QTRY_COMPARE(session.state(), DeviceSession::State::Finished);
+        QCOMPARE(session.exitCode(), int(ExitOk));
+        QCOMPARE(m_device->calls,
+                 QStringList({"open", "setEnvironment", "start", "stop", "start", "stop", "close"}));
+        QCOMPARE(m_report.measurements.size(), 2);
+        for (const RunReport::Measurement &m : qAsConst(m_report.measurements)) {
+            QCOMPARE(m.chunks, 2);
+            QVERIFY(m.drained);
+        }
+    }
+
     // The post-processing values announced while running, finite ones only.
     void postProcessingValues()
     {

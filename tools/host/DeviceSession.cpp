@@ -143,6 +143,8 @@ QString DeviceSession::stateName() const
         return QStringLiteral("closing");
     case State::Finished:
         return QStringLiteral("finished");
+    case State::Open:
+        return QStringLiteral("connected");
     }
     return QString();
 }
@@ -159,7 +161,16 @@ double DeviceSession::sinceBegin() const
 
 void DeviceSession::setState(State state)
 {
+    if (m_state == state)
+        return;
     m_state = state;
+    Q_EMIT stateChanged(state);
+}
+
+QString DeviceSession::measurementLabel() const
+{
+    return m_config.interactive ? QStringLiteral("measurement %1").arg(m_index)
+                                : QStringLiteral("measurement %1 of %2").arg(m_index).arg(m_config.count);
 }
 
 bool DeviceSession::inMeasurement() const
@@ -243,13 +254,51 @@ void DeviceSession::checkStartable()
         fail(ExitDetectorRejected, QStringLiteral("the detector was rejected: %1").arg(m_rejection));
         return;
     }
+    if (m_config.interactive && m_state == State::Configuring) {
+        setState(State::Open);
+        return;
+    }
     if (!m_device->isOpenAndStartable()) {
         fail(ExitDetectorRejected, m_lastWarning.isEmpty()
                                        ? QStringLiteral("the device is open but cannot start")
                                        : QStringLiteral("the device cannot start: %1").arg(m_lastWarning));
         return;
     }
-    startMeasurement(1);
+    startMeasurement(m_index + 1);
+}
+
+bool DeviceSession::requestStart()
+{
+    if (!m_config.interactive || m_state != State::Open || m_exiting)
+        return false;
+    checkStartable();
+    return true;
+}
+
+bool DeviceSession::requestStop()
+{
+    if (!m_config.interactive || m_exiting)
+        return false;
+    if (m_state == State::Running) {
+        onRunElapsed();
+        return true;
+    }
+    if (m_state != State::Starting)
+        return false;
+    // The device carries out a stop given while its start is pending.
+    setState(State::Stopping);
+    m_deadline.start(m_config.timeoutMs);
+    Q_EMIT progress(QStringLiteral("%1: stopping").arg(measurementLabel()));
+    if (!m_exiting)
+        m_device->stop(false);
+    return true;
+}
+
+void DeviceSession::setQuery(const HostQuery &query)
+{
+    m_query = query;
+    if (m_state == State::Open)
+        m_device->setEnvironment(m_query);
 }
 
 void DeviceSession::startMeasurement(int index)
@@ -265,7 +314,7 @@ void DeviceSession::startMeasurement(int index)
     Q_EMIT measurementBegins(index);
     if (m_exiting)
         return;
-    Q_EMIT progress(QStringLiteral("measurement %1 of %2: starting").arg(index).arg(m_config.count));
+    Q_EMIT progress(QStringLiteral("%1: starting").arg(measurementLabel()));
     if (m_exiting)
         return;
     m_deadline.start(m_config.timeoutMs);
@@ -285,8 +334,9 @@ void DeviceSession::onReady(bool ready)
     m_deadline.stop();
     setState(State::Running);
     m_runClock.start();
-    m_runTimer.start(m_config.durationMs);
-    Q_EMIT progress(QStringLiteral("measurement %1 of %2: running").arg(m_index).arg(m_config.count));
+    if (!m_config.interactive)
+        m_runTimer.start(m_config.durationMs);
+    Q_EMIT progress(QStringLiteral("%1: running").arg(measurementLabel()));
     Q_EMIT measurementRunning(m_index);
 }
 
@@ -303,7 +353,7 @@ void DeviceSession::onRunElapsed()
     }
     setState(State::Stopping);
     m_deadline.start(m_config.timeoutMs);
-    Q_EMIT progress(QStringLiteral("measurement %1 of %2: stopping").arg(m_index).arg(m_config.count));
+    Q_EMIT progress(QStringLiteral("%1: stopping").arg(measurementLabel()));
     if (m_exiting)
         return;
     m_device->stop(false);
@@ -360,6 +410,11 @@ void DeviceSession::measurementDone(bool drained)
     Q_EMIT measurementEnds(m_index);
     if (m_exiting)
         return;
+    if (m_config.interactive) {
+        m_measurementClock.invalidate();
+        setState(State::Open);
+        return;
+    }
     if (m_index < m_config.count) {
         startMeasurement(m_index + 1);
         return;

@@ -135,6 +135,12 @@ MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QSt
     return ok ? Outcome::Run : Outcome::Error;
 }
 
+QStringList MeasureOptions::measurementModeNames()
+{
+    return {QStringLiteral("timing by operation mode"), QStringLiteral("PD pulses with trigger level search"),
+            QStringLiteral("fixed timing")};
+}
+
 QString MeasureOptions::usage()
 {
     QString text = QStringLiteral(
@@ -159,9 +165,12 @@ QString MeasureOptions::usage()
         "                            replaced by --address\n"
         "\n"
         "Test environment:\n"
-        "  --operation-mode MODE     number or name, see below (0, DAC+)\n"
-        "  --measurement-mode N      0 timing by operation mode, 1 PD pulses with\n"
-        "                            trigger level search, 2 fixed timing (0)\n"
+        "  --operation-mode MODE     number or name, see below (0, DAC+)\n");
+    const QStringList modes = measurementModeNames();
+    text += QStringLiteral("  --measurement-mode N      0 %1,\n").arg(modes.at(0));
+    text += QStringLiteral("                            1 %1,\n").arg(modes.at(1));
+    text += QStringLiteral("                            2 %1 (0)\n").arg(modes.at(2));
+    text += QStringLiteral(
         "  --charge COULOMB          nominal charge, e.g. 1e-9 (the device's own)\n"
         "  --hv-source TYPE          HV source type (the device's own)\n"
         "  --charge-to-voltage V/C   charge to voltage factor (the device's own)\n"

@@ -89,15 +89,40 @@ QString ProgressPrinter::formatBytes(double bytes)
                      : QStringLiteral("%1 %2").arg(bytes, 0, 'f', 1).arg(QLatin1String(units[unit]));
 }
 
+QString ProgressPrinter::severityName(int severity)
+{
+    switch (severity) {
+    case 0:
+        return QStringLiteral("information");
+    case 1:
+        return QStringLiteral("warning");
+    case 2:
+        return QStringLiteral("error");
+    default:
+        return QStringLiteral("severity %1").arg(severity);
+    }
+}
+
+QString ProgressPrinter::measurementDone(const RunReport::Measurement &m)
+{
+    QString line = QStringLiteral("done, %1 chunks, %2").arg(m.chunks).arg(formatBytes(double(m.bytes)));
+    if (m.parameters.contains(2013))
+        line += QStringLiteral(", test voltage %1 Hz").arg(m.parameters.value(2013), 0, 'g', 6);
+    if (m.droppedShots > 0)
+        line += QStringLiteral(", shots dropped: %1").arg(m.droppedShots);
+    return line;
+}
+
 QString ProgressPrinter::statusText(const QString &state, const RunReport &report, double seconds)
 {
     QString text = QStringLiteral("%1").arg(state);
     if (!report.measurements.isEmpty()) {
         const RunReport::Measurement &m = report.measurements.last();
-        text = QStringLiteral("measurement %1/%2  %3  %4 s  %5 chunks  %6")
-                   .arg(m.index)
-                   .arg(report.count)
-                   .arg(state)
+        // A GUI session runs measurements until the user stops: no count.
+        const QString which = report.count > 0 ? QStringLiteral("%1/%2").arg(m.index).arg(report.count)
+                                               : QString::number(m.index);
+        text = QStringLiteral("measurement %1  %2  %3 s  %4 chunks  %5")
+                   .arg(which, state)
                    .arg(seconds, 0, 'f', 1)
                    .arg(m.chunks)
                    .arg(formatBytes(double(m.bytes)));
