@@ -29,6 +29,8 @@ void LogCommand::onLogFileRead(bool ok, QString filename, qint64 bytes)
     m_bytes = bytes;
     if (ok)
         end(ExitOk, QString());
+    else if (!m_warning.isEmpty())
+        end(ExitLogNotWritten, QStringLiteral("%1; nothing written").arg(m_warning));
     else
         end(ExitLogNotWritten, QStringLiteral("the plug-in could not write the log (%1 bytes) to %2")
                                    .arg(bytes)
@@ -115,6 +117,10 @@ int LogCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
     });
     connect(device, SIGNAL(logFileRead(bool,QString,qint64)), &command, SLOT(onLogFileRead(bool,QString,qint64)));
     connect(&link, &DeviceLink::linkLost, &command, [&](const QString &reason) { command.end(ExitLinkLost, reason); });
+    connect(&link, &DeviceLink::notified, &command, [&](int severity, const QString &text) {
+        if (severity >= 1)
+            command.m_warning = text;
+    });
     connect(&command, &LogCommand::finished, &loop, &QEventLoop::quit);
     printer.event(QStringLiteral("reading the detector's log"));
     printer.setStatus(QStringLiteral("reading the detector's log ..."));

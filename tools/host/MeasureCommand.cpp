@@ -4,7 +4,6 @@
 #include "DevicePluginInterface.h"
 #include "DeviceSession.h"
 #include "ExitCode.h"
-#include "Hdf5Recorder.h"
 #include "HostQuery.h"
 #include "InterruptWatcher.h"
 #include "LogRouter.h"
@@ -12,6 +11,7 @@
 #include "PluginDevice.h"
 #include "ProgressPrinter.h"
 #include "RunReport.h"
+#include "SessionRecording.h"
 #include "SettingsFile.h"
 
 #include <QEventLoop>
@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -37,6 +38,21 @@ QString severityName(int severity)
     default:
         return QStringLiteral("severity %1").arg(severity);
     }
+}
+
+// "1000-1005, 1018-1055": the ids as runs.
+QString idRanges(QList<int> ids)
+{
+    std::sort(ids.begin(), ids.end());
+    QStringList runs;
+    for (int i = 0; i < ids.size();) {
+        int j = i;
+        while (j + 1 < ids.size() && ids.at(j + 1) == ids.at(j) + 1)
+            ++j;
+        runs.append(j == i ? QString::number(ids.at(i)) : QStringLiteral("%1-%2").arg(ids.at(i)).arg(ids.at(j)));
+        i = j + 1;
+    }
+    return runs.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -113,6 +129,16 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
         return finishRun(created, pluginDevice.errorString());
     DeviceInterface *device = pluginDevice.device();
     QObject *deviceObject = pluginDevice.object();
+    // Channel ids are known once the device is initialised: an id it does
+    // not have would record nothing.
+    const QList<int> offered = device->channelIds();
+    for (int channel : qAsConst(options.channels)) {
+        if (!offered.contains(channel)) {
+            err << "dravik-host measure: --channels: the device has no channel " << channel << " (its channels: "
+                << idRanges(offered) << ")\n";
+            return ExitUsage;
+        }
+    }
 
     QVariantHash settings = settingsFile.values();
     const QString address = options.address.toString();
@@ -137,10 +163,6 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
     report.environment = query.describe();
 
     QString error;
-    Hdf5Recorder recorder(options.outputPath);
-    if (!recorder.open(&error))
-        return finishRun(ExitOutputFailed, error);
-
     DeviceSession::Config config;
     config.count = options.count;
     config.durationMs = int(options.durationSeconds * 1000.0 + 0.5);
@@ -150,32 +172,20 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
     DeviceSession session(deviceObject, query, config, &report);
     if (!session.attach(&error))
         return finishRun(ExitPluginFailed, error);
+    SessionRecording recording(&session, &report, options.outputPath);
+    if (!recording.open(&error))
+        return finishRun(ExitOutputFailed, error);
 
     QObject::connect(&session, &DeviceSession::progress, [&](const QString &text) { printer.event(text); });
     QObject::connect(&session, &DeviceSession::notified, [&](int severity, const QString &text) {
         printer.message(QStringLiteral("device %1: %2").arg(severityName(severity), text));
     });
-    QObject::connect(&session, &DeviceSession::measurementBegins, [&](int index) {
-        QString e;
-        if (!recorder.beginMeasurement(index, &e))
-            session.abort(ExitOutputFailed, e);
-    });
-    QObject::connect(&session, &DeviceSession::chunkTaken,
-                     [&](int channelId, const ChannelData &chunk, const ChannelInfo &info) {
-                         QString e;
-                         if (!recorder.addChunk(channelId, chunk, info, &e))
-                             session.abort(ExitOutputFailed, e);
-                     });
     QObject::connect(&session, &DeviceSession::measurementEnds, [&](int index) {
         const RunReport::Measurement &m = report.measurements.last();
-        QString e;
-        if (!recorder.endMeasurement(RunReport::measurementAttributes(m), &e)) {
-            session.abort(ExitOutputFailed, e);
-            return;
-        }
-        QString line = QStringLiteral("measurement %1 of %2: done, %3 chunks, %4")
+        QString line = QStringLiteral("measurement %1 of %2: %3, %4 chunks, %5")
                            .arg(index)
                            .arg(options.count)
+                           .arg(m.complete ? QStringLiteral("done") : QStringLiteral("cut short"))
                            .arg(m.chunks)
                            .arg(ProgressPrinter::formatBytes(double(m.bytes)));
         if (m.parameters.contains(2013))
@@ -205,17 +215,18 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
     status.stop();
     printer.clearStatus();
 
-    int code = session.exitCode();
     error = session.errorString();
-    if (code == ExitOk) {
-        if (recorder.commit(report.fileAttributes(), &error)) {
-            report.fileWritten = true;
-            printer.event(QStringLiteral("written %1").arg(report.outputPath));
-        } else {
-            code = ExitOutputFailed;
-        }
+    QString writeError;
+    const int code = recording.finish(session.exitCode(), error, &writeError);
+    if (report.fileWritten) {
+        printer.event(code == ExitOk ? QStringLiteral("written %1").arg(report.outputPath)
+                                     : QStringLiteral("written %1 with what was measured; not complete")
+                                           .arg(report.outputPath));
+    } else if (!writeError.isEmpty()) {
+        if (code == ExitOutputFailed)
+            error = writeError;
+        else
+            printer.message(QStringLiteral("dravik-host measure: what was measured could not be kept: %1").arg(writeError));
     }
-    if (!report.fileWritten)
-        recorder.discard();
     return finishRun(code, error);
 }

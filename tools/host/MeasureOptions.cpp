@@ -107,7 +107,8 @@ MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QSt
         }
         if (isSet("duration") && (!toDouble(value("duration"), &durationSeconds) || durationSeconds <= 0
                                   || durationSeconds > 86400))
-            return fail(QStringLiteral("--duration: '%1' is not a number of seconds from 0 to 86400").arg(value("duration")));
+            return fail(QStringLiteral("--duration: '%1' is not a number of seconds above 0 and at most 86400")
+                            .arg(value("duration")));
         if (isSet("channels")) {
             const QStringList ids = value("channels").split(QLatin1Char(','), Qt::SkipEmptyParts);
             for (const QString &id : ids) {
