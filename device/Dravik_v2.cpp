@@ -953,8 +953,16 @@ void Dravik_v2::onRequestRefused(quint16 command, quint16 ackCode, QList<int> su
         if (isRunning())
             text = tr("The detector refused to stop the measurement (acknowledge code %1).").arg(ackCode);
         break;
+    case 0x0F03:
+        text = tr("The detector refused to write the firmware (acknowledge code %1).").arg(ackCode);
+        break;
     case 0x0F04:
         text = tr("The detector refused to send its log (acknowledge code %1).").arg(ackCode);
+        break;
+    case 0x0F60:
+    case 0x0F61:
+    case 0x0F80:
+        text = tr("The detector refused a file transfer (acknowledge code %1).").arg(ackCode);
         break;
     case 0x0F5B: {
         // Asked again at its next report of ready data; said once per acquisition.

@@ -103,6 +103,7 @@ bool DravikFileTransfer_v2::failRefusedWithoutId(quint16 command, quint16 acknow
     if (oldest == m_transfers.end())
         return false;
     QxtLogger::getInstance()->warning(kTag, oldest.key(), " : refused, acknowledge code", acknowledge);
+    Q_EMIT requestRefused(command, acknowledge, {});
     finishTransfer(oldest.key(), TransferFailed);
     return true;
 }
@@ -161,6 +162,8 @@ void DravikFileTransfer_v2::processFileInfoReply(quint16, quint16 acknowledge, c
         return;
     }
     if (acknowledge != 0) {
+        if (isRefusal(acknowledge) && m_transfers.contains(transferId))
+            Q_EMIT requestRefused(FileInfoCommand, acknowledge, {});
         finishTransfer(transferId, TransferFailed);
         return;
     }
@@ -182,6 +185,8 @@ void DravikFileTransfer_v2::processBlockReply(quint16, quint16 acknowledge, cons
         return;
     }
     if (acknowledge != 0) {
+        if (isRefusal(acknowledge))
+            Q_EMIT requestRefused(FileBlockCommand, acknowledge, {});
         finishTransfer(ack.transferId, TransferFailed);
         return;
     }

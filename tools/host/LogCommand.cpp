@@ -30,7 +30,8 @@ void LogCommand::onLogFileRead(bool ok, QString filename, qint64 bytes)
     if (ok)
         end(ExitOk, QString());
     else if (!m_warning.isEmpty())
-        end(ExitLogNotWritten, QStringLiteral("%1; nothing written").arg(m_warning));
+        end(ExitLogNotWritten, QStringLiteral("%1; nothing written")
+                                   .arg(m_warning.endsWith(QLatin1Char('.')) ? m_warning.chopped(1) : m_warning));
     else
         end(ExitLogNotWritten, QStringLiteral("the plug-in could not write the log (%1 bytes) to %2")
                                    .arg(bytes)
