@@ -500,7 +500,7 @@ void Dravik_v2::onParameterCheckTimeout()
 
 void Dravik_v2::onDeviceParameterStatusChanged(int parameterId, int status)
 {
-    if (m_startParameters.contains(parameterId)) {
+    if (m_startParameters.contains(parameterId) && !m_requestingStartParameters) {
         if (status == AbstractParameterContainer::StatusFailed)
             m_failedStartParameters.insert(parameterId);
         else if (status == AbstractParameterContainer::StatusSynchronised)
@@ -1375,11 +1375,10 @@ void Dravik_v2::applyStartParameters(bool force)
     const AcquisitionTiming::Record charge = record(AcquisitionTiming::Charge);
     const AcquisitionTiming::Record muxer = record(AcquisitionTiming::Muxer);
 
-    const QHash<int, QVariant> timings = AcquisitionTiming::parameters(tv, charge, muxer);
     // A start waits for these and the gating to be confirmed.
-    m_startParameters = QSet<int>(timings.keyBegin(), timings.keyEnd());
+    m_startParameters.clear();
     m_failedStartParameters.clear();
-    m_device->setValue(timings);
+    requestStartParameters(AcquisitionTiming::parameters(tv, charge, muxer));
     log->debug(kTag, "setParameters (TVPeriod/TVPreTrigger/QPeriod/QPreTrigger/MuxerPeriod/MuxerPretrigger)",
                tv.samplePeriod, tv.pretrigger, charge.samplePeriod, charge.pretrigger, muxer.samplePeriod,
                muxer.pretrigger);
@@ -1443,8 +1442,17 @@ void Dravik_v2::applyGating(bool enable)
         {1072, -16.0f},
         {1134, digitalHoldTime},
     };
-    m_startParameters.unite(QSet<int>(gating.keyBegin(), gating.keyEnd()));
-    m_device->setValue(gating);
+    requestStartParameters(gating);
+}
+
+void Dravik_v2::requestStartParameters(const QHash<int, QVariant> &values)
+{
+    m_startParameters.unite(QSet<int>(values.keyBegin(), values.keyEnd()));
+    // The container answers a value it holds already with "failed" at once,
+    // before this returns: that is nothing to send, no refusal.
+    m_requestingStartParameters = true;
+    m_device->setValue(values);
+    m_requestingStartParameters = false;
 }
 
 void Dravik_v2::onPdGainLevelUpdateTimer()

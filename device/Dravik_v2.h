@@ -178,6 +178,8 @@ private:
     // Measurement control.
     void applyStartParameters(bool force);
     void applyGating(bool enable);
+    // Requests values for an acquisition and notes them as start parameters.
+    void requestStartParameters(const QHash<int, QVariant> &values);
     void setGainsByCharge(bool enable, double charge);
     void applyTriggerLevelByCharge();
     void processPdBoxMeasurementState(int state);
@@ -238,6 +240,7 @@ private:
     // detector did not take since they were last written.
     QSet<int> m_startParameters;
     QSet<int> m_failedStartParameters;
+    bool m_requestingStartParameters = false;
     // Refusals the host has heard of since the last start() or connection,
     // and hardware channels whose unplaced data was reported in this acquisition.
     QSet<QString> m_refusalsNoted;

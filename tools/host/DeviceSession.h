@@ -55,7 +55,7 @@ public:
         QString address;       // for messages only; the device already has it
         int quietMs = 300;     // no chunks for this long after a stop: the data is in
         int pollMs = 50;
-        int stallMs = 2000;    // the host not running for this long while measuring is reported
+        int stallMs = 1000;    // the host not running for this long while measuring is reported
     };
 
     // device must implement DeviceInterface; report outlives the session.
