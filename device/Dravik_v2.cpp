@@ -70,6 +70,14 @@ enum : int {
     MaxVlfShots = 2011,
 };
 
+// Requests whose refusal the device tells the host of.
+enum Command : quint16 {
+    StartCommand = 0x0F00,
+    StopCommand = 0x0F01,
+    FirmwareWriteCommand = 0x0F03,
+    TransferCommand = 0x0F5B,
+};
+
 const QList<int> kIdentificationIds{1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009};
 const QList<int> kVitalDataIds{1122, 1186, 1187, 1188, 1189};
 // Identification and network configuration read as unknown after a connection is lost.
@@ -944,27 +952,27 @@ void Dravik_v2::onRequestRefused(quint16 command, quint16 ackCode, QList<int> su
     QxtLogger *log = QxtLogger::getInstance();
     QString text;
     switch (command) {
-    case 0x0F00:
+    case StartCommand:
         if (m_startPhase == StartAwaitingAnswer)
             text = tr("The detector refused to start the measurement (acknowledge code %1).").arg(ackCode);
         break;
-    case 0x0F01:
+    case StopCommand:
         // The host hears of its own stops; the supervision's are only logged.
         if (isRunning())
             text = tr("The detector refused to stop the measurement (acknowledge code %1).").arg(ackCode);
         break;
-    case 0x0F03:
+    case FirmwareWriteCommand:
         text = tr("The detector refused to write the firmware (acknowledge code %1).").arg(ackCode);
         break;
-    case 0x0F04:
+    case LogFileReader_v2::kReadLogCommand:
         text = tr("The detector refused to send its log (acknowledge code %1).").arg(ackCode);
         break;
-    case 0x0F60:
-    case 0x0F61:
-    case 0x0F80:
+    case DravikFileTransfer_v2::FileInfoCommand:
+    case DravikFileTransfer_v2::FileBlockCommand:
+    case DravikFileTransfer_v2::ChecksumCommand:
         text = tr("The detector refused a file transfer (acknowledge code %1).").arg(ackCode);
         break;
-    case 0x0F5B: {
+    case TransferCommand: {
         // Asked again at its next report of ready data; said once per acquisition.
         const int group = subjects.value(0, -1);
         m_transfersInFlight.remove(group);
