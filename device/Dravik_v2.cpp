@@ -895,8 +895,9 @@ void Dravik_v2::start()
 
 bool Dravik_v2::muxerKnown() const
 {
+    // Read at least once; a refused write leaves the detector's set-up in place.
     for (int id : {MuxerChannel0, MuxerChannel1, MuxerDualChannelEnable, MuxerGatingEnable}) {
-        if (!m_device->isValid(id) || !m_device->value(id).isValid())
+        if (!m_device->value(id).isValid())
             return false;
     }
     return true;
