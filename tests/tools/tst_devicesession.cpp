@@ -157,20 +157,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<QSet<int>>("channels");
-        QTest::newRow("two measurements, every channel") << 2 << QSet<int>();
-        QTest::newRow("other channels only") << 1 << QSet<int>{1001};
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("two measurements, every channel") << 2 << QSet<int>() << int(ExitOk);
+        // Taken and counted, but a run that records nothing did not succeed.
+        QTest::newRow("other channels only") << 1 << QSet<int>{1001} << int(ExitMeasurementFailed);
     }
     void measurements()
     {
         QFETCH(int, count);
         QFETCH(QSet<int>, channels);
+        QFETCH(int, exitCode);
         DeviceSession::Config c = config(count, 50);
         c.channels = channels;
         int passedOn = 0;
         QCOMPARE(run(c, [&](DeviceSession &session) {
                      connect(&session, &DeviceSession::chunkTaken, this, [&](int id) { passedOn += id == 1021; });
                  }),
-                 int(ExitOk));
+                 exitCode);
         QStringList calls{"open", "setEnvironment"};
         for (int i = 0; i < count; ++i)
             calls << "start" << "stop";
@@ -180,14 +183,16 @@ private Q_SLOTS:
         QCOMPARE(m_report.measurements.size(), count);
         for (const RunReport::Measurement &m : qAsConst(m_report.measurements)) {
             QCOMPARE(m.chunks, 2);
-            QVERIFY(m.drained);
+            QVERIFY(m.drained && m.complete);
+            QCOMPARE(m.channels.value(1021).announced, 2);
             QCOMPARE(m.channels.value(1021).recorded, channels.isEmpty());
             QCOMPARE(m.channels.value(1021).samples, 3);
             QCOMPARE(m.channels.value(1021).peak, 3.0);
             QCOMPARE(m.channels.value(1021).name, QStringLiteral("Test voltage"));
         }
         QCOMPARE(m_report.chunksOutside, 0);
-        QVERIFY(m_error.isEmpty());
+        QCOMPARE(m_error.isEmpty(), exitCode == ExitOk);
+        QCOMPARE(m_report.recordedChunks(), passedOn);
     }
 
     void failures_data()

@@ -35,6 +35,14 @@ class RunReport;
 // stop to the host: once connected it waits in Open; requestStart() runs the
 // next measurement until requestStop(), then it is Open again. Failures end
 // it as they end a run; abort() closes it.
+//
+// A measurement counts as complete when it ran its time, the detector went
+// idle with its data handed over, and every announced chunk was taken; one
+// that is not ends the run with ExitMeasurementFailed, as does a run in which
+// no chunk was recorded. A measurement cut short still ends with
+// measurementEnds() (its report says it is not complete), so that what it
+// measured is kept. Time the host itself did not run while measuring is
+// warned about and counted: the detector keeps only so many frames.
 class DeviceSession : public QObject
 {
     Q_OBJECT
@@ -53,6 +61,7 @@ public:
         int quietMs = 300;     // no chunks for this long after a stop: the data is in
         int pollMs = 50;
         bool interactive = false; // the host starts and stops each measurement; count and duration unused
+        int stallMs = 1000;    // the host not running for this long while measuring is reported
     };
 
     // device must implement DeviceInterface; report outlives the session.
@@ -120,7 +129,12 @@ private:
     void onDeadline();
     void onRunElapsed();
     void onDrainPoll();
+    void onStallWatch();
     void measurementDone(bool drained);
+    // Emits measurementEnds() for a measurement begun and not ended yet.
+    void endMeasurement();
+    // message, followed by the device's last warning of this measurement.
+    QString withDeviceWarning(const QString &message) const;
     void fail(int exitCode, const QString &message);
     void windDown();
     void closeLink();
@@ -146,11 +160,15 @@ private:
     QString m_error;
     QString m_rejection;
     QString m_lastWarning;
+    QString m_measurementWarning;
+    bool m_measurementOpen = false;
     QHash<int, ChannelInfo> m_channelInfo;
 
     QTimer m_deadline;
     QTimer m_runTimer;
     QTimer m_drainPoll;
+    QTimer m_stallWatch;
+    QElapsedTimer m_stallClock;
     QElapsedTimer m_clock;       // since begin()
     QElapsedTimer m_measurementClock;
     QElapsedTimer m_runClock;    // since ready

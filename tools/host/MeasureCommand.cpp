@@ -18,8 +18,28 @@
 #include <QJsonDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
+
+namespace {
+
+// "1000-1005, 1018-1055": the ids as runs.
+QString idRanges(QList<int> ids)
+{
+    std::sort(ids.begin(), ids.end());
+    QStringList runs;
+    for (int i = 0; i < ids.size();) {
+        int j = i;
+        while (j + 1 < ids.size() && ids.at(j + 1) == ids.at(j) + 1)
+            ++j;
+        runs.append(j == i ? QString::number(ids.at(i)) : QStringLiteral("%1-%2").arg(ids.at(i)).arg(ids.at(j)));
+        i = j + 1;
+    }
+    return runs.join(QStringLiteral(", "));
+}
+
+} // namespace
 
 QString MeasureCommand::usage()
 {
@@ -85,6 +105,16 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
         return finishRun(created, pluginDevice.errorString());
     DeviceInterface *device = pluginDevice.device();
     QObject *deviceObject = pluginDevice.object();
+    // Channel ids are known once the device is initialised: an id it does
+    // not have would record nothing.
+    const QList<int> offered = device->channelIds();
+    for (int channel : qAsConst(options.channels)) {
+        if (!offered.contains(channel)) {
+            err << "dravik-host measure: --channels: the device has no channel " << channel << " (its channels: "
+                << idRanges(offered) << ")\n";
+            return ExitUsage;
+        }
+    }
 
     QVariantHash settings = settingsFile.values();
     const QString address = options.address.toString();
@@ -155,17 +185,18 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
     status.stop();
     printer.clearStatus();
 
-    int code = session.exitCode();
     error = session.errorString();
-    if (code == ExitOk) {
-        if (recording.commit(report, &error)) {
-            report.fileWritten = true;
-            printer.event(QStringLiteral("written %1").arg(report.outputPath));
-        } else {
-            code = ExitOutputFailed;
-        }
+    QString writeError;
+    const int code = recording.finish(&report, session.exitCode(), error, &writeError);
+    if (report.fileWritten) {
+        printer.event(code == ExitOk ? QStringLiteral("written %1").arg(report.outputPath)
+                                     : QStringLiteral("written %1 with what was measured; not complete")
+                                           .arg(report.outputPath));
+    } else if (!writeError.isEmpty()) {
+        if (code == ExitOutputFailed)
+            error = writeError;
+        else
+            printer.message(QStringLiteral("dravik-host measure: what was measured could not be kept: %1").arg(writeError));
     }
-    if (!report.fileWritten)
-        recording.discard();
     return finishRun(code, error);
 }

@@ -107,7 +107,8 @@ MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QSt
         }
         if (isSet("duration") && (!toDouble(value("duration"), &durationSeconds) || durationSeconds <= 0
                                   || durationSeconds > 86400))
-            return fail(QStringLiteral("--duration: '%1' is not a number of seconds from 0 to 86400").arg(value("duration")));
+            return fail(QStringLiteral("--duration: '%1' is not a number of seconds above 0 and at most 86400")
+                            .arg(value("duration")));
         if (isSet("channels")) {
             const QStringList ids = value("channels").split(QLatin1Char(','), Qt::SkipEmptyParts);
             for (const QString &id : ids) {
@@ -205,12 +206,14 @@ QString MeasureOptions::usage()
         "       closed while connecting\n"
         "    5  the detector was rejected: the device reported an error while\n"
         "       connecting (version check) or cannot start with this environment\n"
-        "    6  a measurement failed: the link was lost, the detector did not start\n"
-        "       or stop in time, or it stopped with an error\n"
+        "    6  a measurement failed: the link was lost, the detector refused or did\n"
+        "       not take its start, stop or acquisition parameters, data it announced\n"
+        "       did not arrive in time, or not one chunk was recorded\n"
         "    7  the output file could not be written\n"
         "  130  interrupted (SIGINT or SIGTERM); the detector is stopped first\n"
-        "With any code but 0 no output file is left behind, and an existing one\n"
-        "is left as it was.\n"
+        "A run that fails once a measurement has begun keeps what it measured in\n"
+        "FILE, marked not complete (complete = 0, with the error and the exit\n"
+        "code); before that no file is left, and an existing one stays as it was.\n"
         "\n"
         "Example, against the simulator:\n"
         "  $ dravik-sim --listen 127.0.0.1:0 --scenario dac &\n"

@@ -1,6 +1,7 @@
 #include "SessionRecording.h"
 
 #include "DeviceSession.h"
+#include "ExitCode.h"
 
 SessionRecording::SessionRecording(DeviceSession *session, const RunReport *sessionReport, const QString &path,
                                    QObject *parent)
@@ -93,11 +94,9 @@ bool SessionRecording::keep(const RunReport &header, int exitCode, const QString
         discard();
         return false;
     }
-    QVariantMap attributes = r.fileAttributes();
-    attributes.insert(QStringLiteral("complete"), false);
-    attributes.insert(QStringLiteral("exit_code"), exitCode);
-    attributes.insert(QStringLiteral("error"), reason);
-    if (!m_recorder.commit(attributes, error)) {
+    r.exitCode = exitCode;
+    r.error = reason;
+    if (!m_recorder.commit(r.fileAttributes(), error)) {
         discard();
         return false;
     }
@@ -108,4 +107,21 @@ bool SessionRecording::keep(const RunReport &header, int exitCode, const QString
 void SessionRecording::discard()
 {
     m_recorder.discard();
+}
+
+int SessionRecording::finish(RunReport *report, int exitCode, const QString &runError, QString *writeError)
+{
+    int code = exitCode;
+    bool written = false;
+    if (exitCode == ExitOk) {
+        written = commit(*report, writeError);
+        if (!written)
+            code = ExitOutputFailed;
+    } else if (exitCode != ExitOutputFailed && (measurementCount() > 0 || isRecording())) {
+        written = keep(*report, exitCode, runError, writeError);
+    }
+    if (!written)
+        discard();
+    report->fileWritten = written;
+    return code;
 }

@@ -21,6 +21,7 @@ struct ChannelInfo;
 // measurements recorded so far stay, the one under way as far as it got, and
 // the file is marked incomplete ("complete" = 0) with the exit code and the
 // reason; without any measurement there is nothing to keep and no file.
+// finish() picks between them for a command-line run.
 class SessionRecording : public QObject
 {
     Q_OBJECT
@@ -37,6 +38,12 @@ public:
     bool commit(const RunReport &header, QString *error);
     bool keep(const RunReport &header, int exitCode, const QString &reason, QString *error);
     void discard();
+    // Ends a command-line run that finished with exitCode and runError:
+    // commit() when it succeeded, keep() when it failed after measuring
+    // (a failed write keeps nothing), discard() otherwise. Returns the run's
+    // exit code (ExitOutputFailed when a successful run could not be written)
+    // and sets report->fileWritten; writeError gets the write's error, if any.
+    int finish(RunReport *report, int exitCode, const QString &runError, QString *writeError);
 
     // header with the recorded measurements: the file's attributes and the summary.
     RunReport recorded(const RunReport &header) const;

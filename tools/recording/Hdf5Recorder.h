@@ -18,8 +18,8 @@ struct ChannelInfo;
 //
 // Everything goes to a hidden temporary file next to the target
 // (".NAME.PID.partial"); commit() closes it, flushes it to the disk and renames
-// it over the target in one step. A run that fails or is interrupted leaves no
-// file under the target name, and an existing target stays untouched.
+// it over the target in one step; a run that failed commits what it has with
+// "complete" = 0. Until then the target stays untouched.
 class Hdf5Recorder
 {
 public:
