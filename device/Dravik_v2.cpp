@@ -508,7 +508,12 @@ void Dravik_v2::onParameterCheckTimeout()
 
 void Dravik_v2::onDeviceParameterStatusChanged(int parameterId, int status)
 {
-    if (m_startParameters.contains(parameterId) && !m_requestingStartParameters) {
+    if (m_startParameters.contains(parameterId) && m_requestingStartParameters) {
+        if (status == AbstractParameterContainer::StatusPending)
+            m_awaitedStartParameters.insert(parameterId);
+    } else if (m_startParameters.contains(parameterId)) {
+        if (status != AbstractParameterContainer::StatusPending)
+            m_awaitedStartParameters.remove(parameterId);
         if (status == AbstractParameterContainer::StatusFailed)
             m_failedStartParameters.insert(parameterId);
         else if (status == AbstractParameterContainer::StatusSynchronised)
@@ -905,7 +910,8 @@ bool Dravik_v2::muxerKnown() const
 
 bool Dravik_v2::startNeedsMet() const
 {
-    return m_user->pendingIds().isEmpty() && m_device->pendingIds().isEmpty() && muxerKnown();
+    return m_awaitedStartParameters.isEmpty() && m_user->pendingIds().isEmpty() && m_device->pendingIds().isEmpty()
+        && muxerKnown();
 }
 
 void Dravik_v2::continueSimplifiedStart()
@@ -1387,6 +1393,7 @@ void Dravik_v2::applyStartParameters(bool force)
     // A start waits for these and the gating to be confirmed.
     m_startParameters.clear();
     m_failedStartParameters.clear();
+    m_awaitedStartParameters.clear();
     requestStartParameters(AcquisitionTiming::parameters(tv, charge, muxer));
     log->debug(kTag, "setParameters (TVPeriod/TVPreTrigger/QPeriod/QPreTrigger/MuxerPeriod/MuxerPretrigger)",
                tv.samplePeriod, tv.pretrigger, charge.samplePeriod, charge.pretrigger, muxer.samplePeriod,

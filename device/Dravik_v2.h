@@ -240,6 +240,11 @@ private:
     // detector did not take since they were last written.
     QSet<int> m_startParameters;
     QSet<int> m_failedStartParameters;
+    // Start parameters sent and not answered yet, as the container's signals
+    // tell: its pending list runs ahead of them (answers settle it on the
+    // protocol thread), so a start judged by that list alone could go out
+    // before a refusal reaches this thread.
+    QSet<int> m_awaitedStartParameters;
     bool m_requestingStartParameters = false;
     // Refusals the host has heard of since the last start() or connection,
     // and hardware channels whose unplaced data was reported in this acquisition.
