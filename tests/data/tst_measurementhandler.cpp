@@ -218,17 +218,6 @@ private Q_SLOTS:
         for (int i = 0; i < lines.size(); ++i)
             QVERIFY2(got.at(i).endsWith(lines.at(i)), qPrintable(got.at(i)));
     }
-
-    void destroyedWithFramesInFlight()
-    {
-        QByteArray frame = QByteArray::fromHex("01000000 0000 0000 0000000000000000 0000000000000000");
-        frame.append(QByteArray(64 * 1024, '\x5a'));
-        for (int round = 0; round < 3; ++round) {
-            DravikMeasurementHandler_v2 job;
-            for (int i = 0; i < 50; ++i)
-                job.onQlpPacket(0x0F5B, 0, 0, frame);
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_MeasurementHandler)

@@ -219,65 +219,6 @@ private Q_SLOTS:
         }
     }
 
-    void gainBitExact_data()
-    {
-        QTest::addColumn<int>("layout");
-        QTest::addColumn<int>("gainA");
-        QTest::addColumn<int>("gainB");
-        QTest::addColumn<bool>("compensation");
-
-        QTest::newRow("16-bit, 20 dB") << 0 << 5120 << 0 << true;
-        QTest::newRow("16-bit, -10 dB") << 0 << -2560 << 0 << true;
-        QTest::newRow("16-bit, uncompensated") << 0 << 5120 << 0 << false;
-        QTest::newRow("8-bit pairs, 20 dB and -10 dB") << 1 << 5120 << -2560 << true;
-        QTest::newRow("8-bit pairs, uncompensated") << 1 << 5120 << -2560 << false;
-    }
-
-    void gainBitExact()
-    {
-        // Scaling and gain in one pass must give bit for bit the scaled block
-        // multiplied afterwards; 1001 sample pairs reach the vector loops and their tails.
-        QFETCH(int, layout);
-        QFETCH(int, gainA);
-        QFETCH(int, gainB);
-        QFETCH(bool, compensation);
-
-        const int n = 1001;
-        QByteArray datagram(RawDataUnpacker_v2::kHeaderSize + 2 * n, '\0');
-        auto *d = reinterpret_cast<uchar *>(datagram.data());
-        d[1] = uchar(layout);
-        qToLittleEndian<qint16>(qint16(gainA), d + 4);
-        qToLittleEndian<qint16>(qint16(gainB), d + 6);
-        quint32 x = 12345;
-        for (int i = 0; i < 2 * n; ++i) {
-            x = x * 1103515245u + 12345u;
-            d[RawDataUnpacker_v2::kHeaderSize + i] = uchar(x >> 16);
-        }
-        const uchar *samples = d + RawDataUnpacker_v2::kHeaderSize;
-
-        RawDataUnpacker_v2 reference;
-        const auto expect = [&](int offset, qint16 gain) {
-            const float factor = compensation ? reference.gainFactor(gain) : 1.0f;
-            QVector<double> values;
-            for (int i = 0; i < n; ++i) {
-                const float raw = layout == 0 ? float(qFromLittleEndian<qint16>(samples + 2 * i)) / 32768
-                                              : float(qint8(samples[2 * i + offset])) / 128;
-                values.append(compensation ? raw * factor : raw);
-            }
-            return values;
-        };
-
-        RawDataUnpacker_v2 unpacker;
-        unpacker.onSetGainCompensation(compensation);
-        const Emissions got = run(unpacker, datagram);
-        const QList<QVector<double>> want = layout == 0 ? QList<QVector<double>>{expect(0, qint16(gainA))}
-                                                        : QList<QVector<double>>{expect(0, qint16(gainA)),
-                                                                                 expect(1, qint16(gainB))};
-        QCOMPARE(got.size(), want.size());
-        for (int k = 0; k < want.size(); ++k)
-            QVERIFY2(got.at(k).values == want.at(k), qPrintable(QStringLiteral("block %1 differs").arg(k)));
-    }
-
     void invalidPackets_data()
     {
         QTest::addColumn<QByteArray>("datagram");

@@ -129,24 +129,6 @@ private Q_SLOTS:
         }
     }
 
-    void refusedRecordsStayOutOfTheContainers()
-    {
-        ParameterHandler deviceContainer(nullptr, QStringLiteral("[DEVICE]:"));
-        ParameterHandler userContainer(nullptr, QStringLiteral("[USER]:"));
-        int offered = 0;
-        const auto refuseAll = [&offered](const ParameterInfo &) {
-            ++offered;
-            return false;
-        };
-
-        ParameterCatalogue::registerUserParameters(refuseAll, &userContainer);
-        ParameterCatalogue::registerDeviceParameters(refuseAll, &deviceContainer);
-
-        QCOMPARE(offered, 202);
-        QVERIFY(deviceContainer.ids().isEmpty());
-        QVERIFY(userContainer.ids().isEmpty());
-    }
-
     void registeringTwice()
     {
         CatalogueDevice device;

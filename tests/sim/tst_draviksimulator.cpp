@@ -3,7 +3,6 @@
 #include "ReferenceCrc32.h"
 #include "SimTestClient.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
@@ -235,61 +234,6 @@ private slots:
             QVERIFY(m_client->received.size() < 5000000); // the transfer stopped with the link
             QTRY_COMPARE(m_sim->measurementState(), 1);
         }
-    }
-
-    void silent()
-    {
-        QSignalSpy requests(m_sim, &DravikSimulator::requestReceived);
-        m_sim->setSilentAfterFrames(1);
-        for (int i = 0; i < 3; ++i)
-            m_client->send(0x0F41);
-        m_client->send(0x0100);
-        QTRY_COMPARE(requests.size(), 4);
-        QCOMPARE(m_client->responses.size(), 1);
-        QCOMPARE(m_client->socket().state(), QAbstractSocket::ConnectedState);
-    }
-
-    void garbage()
-    {
-        const QByteArray good = roundTrip(0x0100).payload;
-        m_client->received.clear();
-        m_client->rawOnly = true;
-        m_sim->setGarbageAfterFrames(1);
-        m_client->send(0x0100);
-        QTRY_COMPARE(m_client->received.size(), 8 + 54);
-        QVERIFY(m_client->received.mid(8) != good);
-        QVERIFY(m_client->received.left(2) != QByteArray::fromHex("0081"));
-    }
-
-    // Delayed, split into small writes: the same responses in the same order.
-    void responseDelayAndSplitWrites()
-    {
-        int reads = 0;
-        connect(&m_client->socket(), &QTcpSocket::readyRead, this, [&reads] { ++reads; });
-        m_sim->setResponseDelay(150);
-        m_sim->setSplitWrites(5);
-        QElapsedTimer clock;
-        clock.start();
-        m_client->send(0x0100);
-        m_client->send(0x0F41);
-        QTRY_COMPARE(m_client->responses.size(), 2);
-        QVERIFY2(clock.elapsed() >= 150, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(m_client->responses.at(0).command, quint16(0x0100));
-        QCOMPARE(m_client->responses.at(0).payload.size(), 54);
-        QCOMPARE(m_client->responses.at(1).payload, QByteArray::fromHex("0100"));
-        QVERIFY2(reads >= 8, qPrintable(QString::number(reads)));
-    }
-
-    void failAck()
-    {
-        const QByteArray before = m_sim->parameter(0x0F47, 3);
-        m_sim->setFailAck(0x0F27, 3);
-        const Response refused = roundTrip(0x0F27, QByteArray::fromHex("03 000000 0000c040"));
-        QCOMPARE(refused.ack, quint16(3));
-        QCOMPARE(refused.payload, QByteArray::fromHex("03")); // names the instance
-        QCOMPARE(roundTrip(0x0F47, QByteArray::fromHex("03")).payload, before);
-        m_sim->clearFailAck(0x0F27);
-        QCOMPARE(roundTrip(0x0F27, QByteArray::fromHex("03 000000 0000c040")).ack, quint16(0));
     }
 };
 
