@@ -87,6 +87,7 @@ class tst_PdQlp : public QObject
     Q_OBJECT
 
 private slots:
+    // Lengths and counts that do not fit the payload are fuzz_pdqlp's.
     void receive_data()
     {
         QTest::addColumn<int>("protocolVersion");
@@ -126,8 +127,6 @@ private slots:
             << 0 << 0x0F41 << hex("07 03 17 41 85")
             << QVariantList{pair(1010, 7u), pair(1012, channelState(0x41))};
         QTest::newRow("measurement state, no channels") << 0 << 0x0F41 << hex("03 00") << QVariantList{pair(1010, 3u)};
-        QTest::newRow("measurement state, count too high") << 0 << 0x0F41 << hex("05 03 12 40") << QVariantList{};
-        QTest::newRow("measurement state, count too low") << 0 << 0x0F41 << hex("05 01 12 40") << QVariantList{};
 
         QTest::newRow("timings charge 0")
             << 2 << 0x0F42
@@ -196,20 +195,12 @@ private slots:
             << 0 << 0x0F48 << hex("03 01 0000 00002041 00000000 00002040") << QVariantList{pair(1080, QVariantList{0.0f})};
         QTest::newRow("gain levels range, zero step") << 0 << 0x0F48 << hex("03 01 0000 00000000 00002041 00000000")
                                                       << QVariantList{pair(1080, QVariantList{})};
-        QTest::newRow("gain levels range, step far too fine")
-            << 0 << 0x0F48 << hex("03 01 0000 00000000 caf24971 6042a20d") << QVariantList{pair(1080, QVariantList{})};
         QTest::newRow("gain levels range, NaN") << 0 << 0x0F48 << hex("03 01 0000 0000c07f 00002041 00002040")
                                                 << QVariantList{pair(1080, QVariantList{})};
         QTest::newRow("gain levels list") << 0 << 0x0F48 << hex("08 00 0000 03000000 0000803f 00000040 00008040")
                                           << QVariantList{pair(1095, QVariantList{1.0f, 2.0f, 4.0f})};
         QTest::newRow("gain levels list, empty") << 0 << 0x0F48 << hex("03 00 0000 00000000")
                                                  << QVariantList{pair(1080, QVariantList{})};
-        QTest::newRow("gain levels list, n 3 in 16 bytes") << 0 << 0x0F48 << hex("03 00 0000 03000000 0000803f 00000040")
-                                                           << QVariantList{pair(1080, QVariantList{})};
-        QTest::newRow("gain levels list, n 0xffffffff") << 0 << 0x0F48 << hex("03 00 0000 ffffffff 0000803f 00000040")
-                                                        << QVariantList{pair(1080, QVariantList{})};
-        QTest::newRow("gain levels list, n 0x40000000") << 0 << 0x0F48 << hex("03 00 0000 00000040 0000803f")
-                                                        << QVariantList{pair(1080, QVariantList{})};
 
         QTest::newRow("muxer") << 0 << 0x0F4A << hex("01 00 03 07")
                                << QVariantList{pair(1113, 1u), pair(1114, 0u), pair(1111, 3u), pair(1112, 7u)};
@@ -319,42 +310,28 @@ private slots:
         QVERIFY(log.unexpectedQtWarnings().isEmpty());
     }
 
+    // The identification's last byte sets the protocol version; a short one
+    // changes nothing, an unsupported one is taken with a warning and no
+    // timings can be written under it.
     void identificationSetsProtocolVersion()
     {
         Fixture f(0);
-        QCOMPARE(f.codec.currentProtocolVersion(), 0u);
         QSignalSpy spy(&f.codec, &PdQlp_v2::protocolVersion);
-
-        {
-            LogCapture log;
-            QVERIFY(!f.codec.parameterData(0x0100, identification(3)).isEmpty());
-            QCOMPARE(spy.count(), 1);
-            QCOMPARE(spy.first().first().value<quint32>(), 3u);
-            QCOMPARE(f.codec.currentProtocolVersion(), 3u);
-            const QStringList lines = codecLines(log);
-            QCOMPARE(lines.size(), 1);
-            QVERIFY2(lines.first().endsWith(QLatin1String(") set protocol version 3")), qPrintable(lines.first()));
-            QVERIFY(log.texts(QtWarningMsg).isEmpty());
-        }
-
-        QVERIFY(f.codec.parameterData(0x0100, identification(7).left(53)).isEmpty());
+        QVERIFY(!f.codec.parameterData(0x0100, identification(3)).isEmpty());
         QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.first().first().value<quint32>(), 3u);
+        QVERIFY(f.codec.parameterData(0x0100, identification(7).left(53)).isEmpty());
         QCOMPARE(f.codec.currentProtocolVersion(), 3u);
 
-        {
-            LogCapture log;
-            QVERIFY(!f.codec.parameterData(0x0100, identification(1)).isEmpty());
-            QCOMPARE(f.codec.currentProtocolVersion(), 1u);
-            const QStringList warnings = log.texts(QtWarningMsg, QStringLiteral("dravik"));
-            QCOMPARE(warnings.size(), 1);
-            QVERIFY2(warnings.first().startsWith(QLatin1String("[DRAVIK.PdQlp]: ")), qPrintable(warnings.first()));
-            QVERIFY2(warnings.first().endsWith(QLatin1String(") invalid protocol version 1")), qPrintable(warnings.first()));
-            QVERIFY(log.contains(QtDebugMsg, QStringLiteral("[DRAVIK] invalid protocol version 1 "
-                                                            "QlpCommandTranslator_v2::applyProtocolVersionSpecifics")));
-            bool ok = true;
-            QVERIFY(f.codec.compose(1030, false, &ok).isEmpty());
-            QVERIFY(!ok);
-        }
+        LogCapture log;
+        QVERIFY(!f.codec.parameterData(0x0100, identification(1)).isEmpty());
+        QCOMPARE(f.codec.currentProtocolVersion(), 1u);
+        const QStringList warnings = log.texts(QtWarningMsg, QStringLiteral("dravik"));
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.first().endsWith(QLatin1String(") invalid protocol version 1")), qPrintable(warnings.first()));
+        bool ok = true;
+        QVERIFY(f.codec.compose(1030, false, &ok).isEmpty());
+        QVERIFY(!ok);
     }
 
     void compose_data()

@@ -95,73 +95,6 @@ class tst_QlpCodec : public QObject
     Q_OBJECT
 
 private slots:
-    void splitAnywhere_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("expected");
-
-        QTest::newRow("three byte payload") << R1 << F1;
-        QTest::newRow("zero length") << Z << FZ;
-        QTest::newRow("all header bits") << hex("ffff 0100 0200 0000") << frame(0x7f, 0xff, 1, 2, QByteArray());
-        QTest::newRow("length 258") << hex("0181 0000 0000 0201") + pattern(258)
-                                    << frame(0x01, 0x01, 0, 0, pattern(258));
-    }
-
-    void splitAnywhere()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, expected);
-
-        Harness h;
-        const int n = bytes.size();
-        for (int i = 1; i < n; ++i) {
-            for (int j = i; j < n; ++j) {
-                h.frames.clear();
-                QCOMPARE(h.feed(bytes.left(i)), int(qlp::Incomplete));
-                if (j > i)
-                    QCOMPARE(h.feed(bytes.mid(i, j - i)), int(qlp::Incomplete));
-                QVERIFY2(h.frames.isEmpty(), qPrintable(QStringLiteral("delivered early, cuts %1 %2").arg(i).arg(j)));
-                QCOMPARE(h.feed(bytes.mid(j)), int(qlp::Ok));
-                QCOMPARE(h.frames, QStringList{expected});
-            }
-        }
-    }
-
-    void streamCutAnywhere()
-    {
-        // Frames of each kind back to back, in three reads cut at every pair
-        // of offsets: frames whole within a read are handed on from the input,
-        // cut ones through the receive buffer, and both must give the same.
-        const QByteArray big = hex("0282 0500 0600 2c01") + pattern(300);
-        const QList<QByteArray> frames{R1, Z, big, R2, Z};
-        const QStringList expected{F1, FZ, frame(0x02, 0x02, 5, 6, pattern(300)), F2, FZ};
-        QByteArray stream;
-        QList<int> boundaries;
-        for (const QByteArray &f : frames) {
-            stream += f;
-            boundaries.append(stream.size());
-        }
-
-        Harness h;
-        const int n = stream.size();
-        for (int i = 1; i < n; ++i) {
-            for (int j = i; j < n; ++j) {
-                h.frames.clear();
-                for (const auto &read : {qMakePair(0, i), qMakePair(i, j), qMakePair(j, n)}) {
-                    if (read.first == read.second)
-                        continue;
-                    const int result = h.feed(stream.mid(read.first, read.second - read.first));
-                    const int want = boundaries.contains(read.second) ? qlp::Ok : qlp::Incomplete;
-                    if (result != want)
-                        QFAIL(qPrintable(QStringLiteral("cuts %1 %2: read ending at %3 gave %4")
-                                             .arg(i).arg(j).arg(read.second).arg(result)));
-                }
-                if (h.frames != expected)
-                    QFAIL(qPrintable(QStringLiteral("cuts %1 %2: %3").arg(i).arg(j).arg(h.frames.join(", "))));
-            }
-        }
-    }
-
     void streams_data()
     {
         QTest::addColumn<QList<QByteArray>>("reads");
@@ -170,6 +103,12 @@ private slots:
         QTest::addColumn<int>("failAt"); // index of the delivery whose handler fails
         QTest::addColumn<int>("failValue");
 
+        // Every way of cutting a stream into reads: fuzz_qlpcodec.
+        const QByteArray long258 = hex("0181 0000 0000 0201") + pattern(258);
+        QTest::newRow("all header bits") << QList<QByteArray>{hex("ffff 0100 0200 0000")} << QList<int>{0}
+                                         << QStringList{frame(0x7f, 0xff, 1, 2, QByteArray())} << -1 << 0;
+        QTest::newRow("length 258 in two reads") << QList<QByteArray>{long258.left(9), long258.mid(9)} << QList<int>{7, 0}
+                                                 << QStringList{frame(0x01, 0x01, 0, 0, pattern(258))} << -1 << 0;
         QTest::newRow("two responses in one read") << QList<QByteArray>{R1 + R2} << QList<int>{0} << QStringList{F1, F2} << -1 << 0;
         QTest::newRow("zero length then response") << QList<QByteArray>{Z + R1} << QList<int>{0} << QStringList{FZ, F1} << -1 << 0;
         QTest::newRow("tail of a read starts the next frame")

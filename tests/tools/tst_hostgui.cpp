@@ -236,10 +236,23 @@ private Q_SLOTS:
         QVERIFY2(!result.err.contains(QRegularExpression(QStringLiteral("^(?!device )\\S+ warning: "),
                                                          QRegularExpression::MultilineOption)),
                  qPrintable(result.err));
+        // A window drawn, not a blank of the right size: many colours, and the
+        // dark palette darker than the light one.
         QImage image;
         QVERIFY2(image.load(out, "PNG"), qPrintable(out));
         QVERIFY2(image.width() >= 1000 && image.height() >= 700 && image.width() <= 8000 && image.height() <= 8000,
                  qPrintable(QStringLiteral("%1x%2").arg(image.width()).arg(image.height())));
+        QSet<QRgb> colours;
+        qint64 lightness = 0;
+        for (int y = 0; y < image.height(); y += 4) {
+            for (int x = 0; x < image.width(); x += 4) {
+                colours.insert(image.pixel(x, y));
+                lightness += qGray(image.pixel(x, y));
+            }
+        }
+        lightness /= ((image.height() + 3) / 4) * ((image.width() + 3) / 4);
+        QVERIFY2(colours.size() >= 16, qPrintable(QString::number(colours.size())));
+        QVERIFY2(options.contains("--dark") == (lightness < 128), qPrintable(QString::number(lightness)));
     }
 };
 

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <memory>
 
 // The named child; a missing one ends the run, as every later step would fail.
 template<typename T = QWidget>
@@ -18,6 +19,23 @@ T *childOf(const QObject *parent, const QString &name)
         qFatal("no child %s", qPrintable(name));
     return found;
 }
+
+// The widget under test on its fixture; a test class derives from it
+// besides QObject and builds the widget in init().
+template<typename W>
+struct WidgetHarness
+{
+    std::unique_ptr<WidgetFixture> m_fixture;
+    std::unique_ptr<W> m_widget;
+
+    template<typename T = QWidget>
+    T *child(const char *name) const { return childOf<T>(m_widget.get(), QLatin1String(name)); }
+    void tearDown()
+    {
+        m_widget.reset();
+        m_fixture.reset();
+    }
+};
 
 // What a user does to a widget, in the rows of a "written" table.
 using WidgetAction = std::function<void(QWidget *)>;

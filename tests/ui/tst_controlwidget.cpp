@@ -5,7 +5,6 @@
 
 #include <QProgressBar>
 
-#include <memory>
 
 namespace {
 enum Id { MeasurementState = 1010, UserCharge = 2000, TriggerLevelByCharge = 2007 };
@@ -18,16 +17,9 @@ const QHash<int, QString> kStateTexts = {{0, "Not ready"}, {1, "Ready"},      {2
 // What the control widget shows for values the simulator never reports (an
 // out-of-range bandwidth, unknown states and charges) and its texts; the
 // writes and read-backs run on the real device in tst_widgetsondevice.
-class tst_ControlWidget : public QObject
+class tst_ControlWidget : public QObject, WidgetHarness<DravikControlWidget_v2>
 {
     Q_OBJECT
-
-private:
-    std::unique_ptr<WidgetFixture> m_fixture;
-    std::unique_ptr<DravikControlWidget_v2> m_widget;
-
-    template<typename T = QWidget>
-    T *child(const char *name) const { return childOf<T>(m_widget.get(), QLatin1String(name)); }
 
 private Q_SLOTS:
     void initTestCase() { QLocale::setDefault(QLocale::c()); }
@@ -37,11 +29,7 @@ private Q_SLOTS:
         m_widget.reset(new DravikControlWidget_v2(m_fixture->user, m_fixture->device));
         m_widget->onSetMeasurementStates(kStateTexts);
     }
-    void cleanup()
-    {
-        m_widget.reset();
-        m_fixture.reset();
-    }
+    void cleanup() { tearDown(); }
 
     void parameterToControl_data()
     {

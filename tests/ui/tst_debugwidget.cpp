@@ -15,7 +15,6 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include <memory>
 
 namespace {
 enum Id { Trigger0Level = 1044, GainTestVoltageLevels = 1077, SettingsAliveTimeout = 1172 };
@@ -41,18 +40,14 @@ QTreeWidgetItem *itemOf(QTreeWidget *tree, int id)
 
 Q_DECLARE_METATYPE(Edit)
 
-class tst_DebugWidget : public QObject
+class tst_DebugWidget : public QObject, WidgetHarness<DravikDebugWidget_v2>
 {
     Q_OBJECT
 
 private:
     // Never opened: it only describes the parameters.
     Dravik_v2 m_descriptions;
-    std::unique_ptr<WidgetFixture> m_fixture;
-    std::unique_ptr<DravikDebugWidget_v2> m_widget;
 
-    template<typename T = QWidget>
-    T *child(const char *name) const { return childOf<T>(m_widget.get(), QLatin1String(name)); }
     QTreeWidget *tree() const { return child<QTreeWidget>("treeParameters"); }
     QString valueShown(int id) const { return itemOf(tree(), id)->text(2); }
     QColor colourShown(int id) const { return itemOf(tree(), id)->background(2).color(); }

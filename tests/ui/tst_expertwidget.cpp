@@ -2,22 +2,14 @@
 #include "LogCapture.h"
 #include "WidgetTest.h"
 
-#include <memory>
 
 // The expert widget on bare containers, for what the simulator never reports
 // (values between or beyond the levels, short lists, stray bits) and for the
 // timing combos' sorted series; the writes and read-backs run on the real
 // device in tst_widgetsondevice.
-class tst_ExpertWidget : public QObject
+class tst_ExpertWidget : public QObject, WidgetHarness<DravikExpertWidget_v2>
 {
     Q_OBJECT
-
-private:
-    std::unique_ptr<WidgetFixture> m_fixture;
-    std::unique_ptr<DravikExpertWidget_v2> m_widget;
-
-    template<typename T = QWidget>
-    T *child(const char *name) const { return childOf<T>(m_widget.get(), QLatin1String(name)); }
 
 private Q_SLOTS:
     void init()
@@ -28,11 +20,7 @@ private Q_SLOTS:
         m_widget = std::make_unique<DravikExpertWidget_v2>(m_fixture->user, m_fixture->device);
         m_widget->onSetTriggerSources({{0, QStringLiteral("Off")}, {5, QStringLiteral("PD")}, {13, QStringLiteral("Charge")}});
     }
-    void cleanup()
-    {
-        m_widget.reset();
-        m_fixture.reset();
-    }
+    void cleanup() { tearDown(); }
 
     void periodSeries()
     {

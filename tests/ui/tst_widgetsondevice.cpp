@@ -73,9 +73,6 @@ WidgetAction typeAndClick(QList<QPair<const char *, QString>> fields, const char
     };
 }
 
-template<typename T>
-QByteArray bytesOf(T value) { return le(value); }
-
 // One control: the widget it sits in and the mode it needs, what the user
 // does, the parameter requested (value and type; invalid: nothing may be
 // written), where the detector keeps it (get command 0: a plug-in parameter)
@@ -185,7 +182,7 @@ private Q_SLOTS:
         row("relative trigger",
             {Control, false, [](QWidget *w) { childOf<QSlider>(w, "sliderChargeTriggerRelative")->setValue(70); },
              2008, 70, 0, 0, 0, {}, shownBy("sliderChargeTriggerRelative", "value"), 70});
-        row("bandwidth", {Control, false, clickOn("radioHighBandwidth"), 1084, 1.0f, Gain, 4, 4, bytesOf(1.0f),
+        row("bandwidth", {Control, false, clickOn("radioHighBandwidth"), 1084, 1.0f, Gain, 4, 4, le(1.0f),
                           low("radioHighBandwidth"), true});
 
         // Expert widget, page by page.
@@ -197,57 +194,57 @@ private Q_SLOTS:
         row("test voltage refused", {Expert, true, clickOn("radioHighVoltageGain"), 1078, {}, Gain, 2, 0, {},
                                      low("radioLowVoltageGain"), true});
         // The device switches the remote amplifier with the charge range.
-        row("remote power", {Expert, true, clickOn("chkboxPowerExtGain"), 1087, 1.0f, Gain, 5, 4, bytesOf(1.0f),
+        row("remote power", {Expert, true, clickOn("chkboxPowerExtGain"), 1087, 1.0f, Gain, 5, 4, le(1.0f),
                              low("chkboxPowerExtGain"), true, {{1087, 0.0f}}});
         row("user gating gain",
             {Expert, true, [](QWidget *w) { childOf<QSlider>(w, "sliderUserGatingGain")->setValue(5); }, 1075, 16.0f,
-             Gain, 1, 4, bytesOf(16.0f), shownBy("lblUserGatingGain", "text"), "16dB"});
+             Gain, 1, 4, le(16.0f), shownBy("lblUserGatingGain", "text"), "16dB"});
         row("remote amp gain",
             {Expert, true, [](QWidget *w) { childOf<QSlider>(w, "sliderPdGain")->setValue(4); }, 1081, 24.0f, Gain,
-             3, 4, bytesOf(24.0f), shownBy("lblPdGain", "text"), "24dB"});
+             3, 4, le(24.0f), shownBy("lblPdGain", "text"), "24dB"});
         row("system gating bandwidth", {Expert, true, clickOn("radioHighSystemGatingBandwidth"), 1093, 1.0f, Gain, 7,
-                                        4, bytesOf(1.0f), low("radioHighSystemGatingBandwidth"), true});
+                                        4, le(1.0f), low("radioHighSystemGatingBandwidth"), true});
         row("user gating bandwidth", {Expert, true, clickOn("radioHighUserGatingBandwidth"), 1096, 1.0f, Gain, 8, 4,
-                                      bytesOf(1.0f), low("radioHighUserGatingBandwidth"), true});
-        row("clock source", {Expert, true, clickOn("chkboxClockSource"), 1090, 1.0f, Gain, 6, 4, bytesOf(1.0f),
+                                      le(1.0f), low("radioHighUserGatingBandwidth"), true});
+        row("clock source", {Expert, true, clickOn("chkboxClockSource"), 1090, 1.0f, Gain, 6, 4, le(1.0f),
                              low("chkboxClockSource"), true});
         row("user gating on", {Expert, true, [](QWidget *w) {
                                    auto *group = childOf<QGroupBox>(w, "groupGatingUser");
                                    group->setChecked(true);
                                    Q_EMIT group->clicked(true);
-                               }, 1101, true, Gating, 2, 1, bytesOf(quint8(1)), low("groupGatingUser"), true});
+                               }, 1101, true, Gating, 2, 1, le(quint8(1)), low("groupGatingUser"), true});
         row("system gating level", {Expert, true, edit("doubleSpinboxGatingSystemLevel", -0.5), 1099, -0.5, Gating,
-                                    3, 4, bytesOf(-0.5f), shownBy("doubleSpinboxGatingSystemLevel", "value"), -0.5});
+                                    3, 4, le(-0.5f), shownBy("doubleSpinboxGatingSystemLevel", "value"), -0.5});
         row("user gating hold time", {Expert, true, edit("spinGatingUserHoldtime", 4096), 1103, 4096.0, Gating, 2, 8,
-                                      bytesOf(quint32(4096)), shownBy("spinGatingUserHoldtime", "value"), 4096.0});
+                                      le(quint32(4096)), shownBy("spinGatingUserHoldtime", "value"), 4096.0});
         row("digital gating", {Expert, true, clickOn("checkDigitalGating0"), 1104, QVariant::fromValue<quint8>(1),
-                               Gating, 0, 1, bytesOf(quint8(1)), low("checkDigitalGating0"), true});
+                               Gating, 0, 1, le(quint8(1)), low("checkDigitalGating0"), true});
         row("digital hold time", {Expert, true, edit("spinDigitalGating0Holdtime", 50), 1134, 50.0, Digital, 0, 5,
-                                  bytesOf(quint32(50)), shownBy("spinDigitalGating0Holdtime", "value"), 50.0});
+                                  le(quint32(50)), shownBy("spinDigitalGating0Holdtime", "value"), 50.0});
         row("trigger source", {Expert, true, activateData("comboTrigger0Source", 13), 1043, 13, Trigger, 0, 4,
-                               bytesOf(quint32(13)), shownBy("comboTrigger0Source", "currentText"),
+                               le(quint32(13)), shownBy("comboTrigger0Source", "currentText"),
                                "Charge 0 with gating"});
         row("trigger level", {Expert, true, edit("spinboxTrigger1Level", 0.25), 1049, 0.25, Trigger, 1, 8,
-                              bytesOf(0.25f), shownBy("spinboxTrigger1Level", "value"), 0.25});
+                              le(0.25f), shownBy("spinboxTrigger1Level", "value"), 0.25});
         row("trigger hold time", {Expert, true, edit("spinTrigger1Holdtime", 777), 1050, 777.0, Trigger, 1, 12,
-                                  bytesOf(quint32(777)), shownBy("spinTrigger1Holdtime", "value"), 777.0});
+                                  le(quint32(777)), shownBy("spinTrigger1Holdtime", "value"), 777.0});
         row("frame period", {Expert, true, activateData("comboFramePeriodCharge1", qulonglong(5000000)), 1033,
-                             qulonglong(5000000), Timings, 3, 32, bytesOf(quint64(5000000)),
+                             qulonglong(5000000), Timings, 3, 32, le(quint64(5000000)),
                              shownBy("comboFramePeriodCharge1", "currentText"), "5 ms"});
         row("pre-trigger", {Expert, true, activateData("comboPretriggerMuxer", qlonglong(-500000)), 1020,
-                            qlonglong(-500000), Timings, 0, 16, bytesOf(qint64(-500000)),
+                            qlonglong(-500000), Timings, 0, 16, le(qint64(-500000)),
                             shownBy("comboPretriggerMuxer", "currentText"), "-500 µs"});
-        row("periods", {Expert, true, edit("spinPeriodsTestVoltage", 5), 1024, 5.0, Timings, 1, 4, bytesOf(quint32(5)),
+        row("periods", {Expert, true, edit("spinPeriodsTestVoltage", 5), 1024, 5.0, Timings, 1, 4, le(quint32(5)),
                         shownBy("spinPeriodsTestVoltage", "value"), 5.0});
-        row("muxer source", {Expert, true, activate("comboMuxerChannel0", 7), 1111, 7, Muxer, 0, 2, bytesOf(quint8(7)),
+        row("muxer source", {Expert, true, activate("comboMuxerChannel0", 7), 1111, 7, Muxer, 0, 2, le(quint8(7)),
                              shownBy("comboMuxerChannel0", "currentText"), "Charge 0 filtered"});
-        row("muxer gating", {Expert, true, clickOn("chkboxMutexGating"), 1114, 1, Muxer, 0, 1, bytesOf(quint8(1)),
+        row("muxer gating", {Expert, true, clickOn("chkboxMutexGating"), 1114, 1, Muxer, 0, 1, le(quint8(1)),
                              low("chkboxMutexGating"), true});
         row("ADC inversion", {Expert, true, clickOn("chkboxAdc2Invert"), 1128, true, AdcConfig, 2, 1,
-                              bytesOf(quint8(1)), low("chkboxAdc2Invert"), true});
+                              le(quint8(1)), low("chkboxAdc2Invert"), true});
         row("filter in kHz", {Expert, true, edit("spinboxAdc0Lowpass0Upper", 400), 1053, floats({1, 400000, 0, 0, 0}),
-                              Filter, 0, 8, bytesOf(400000.0f), shownBy("spinboxAdc0Lowpass0Upper", "value"), 400.0});
-        row("fan", {Expert, true, edit("spinboxFcMaxTemperature", 80), 1181, 80.0, Fan, 0, 4, bytesOf(80.0f),
+                              Filter, 0, 8, le(400000.0f), shownBy("spinboxAdc0Lowpass0Upper", "value"), 400.0});
+        row("fan", {Expert, true, edit("spinboxFcMaxTemperature", 80), 1181, 80.0, Fan, 0, 4, le(80.0f),
                     shownBy("spinboxFcMaxTemperature", "value"), 80.0});
         row("expert mode", {Expert, true, clickOn("checkBoxExpertMode"), ExpertMode, false, 0, 0, 0, {},
                             shownBy("stackedParameters", "enabled"), false});
@@ -285,7 +282,7 @@ private Q_SLOTS:
 
         // The parameter tree, edited in place.
         const Probe tree1044 = [](QWidget *w) { return treeItem(w, 1044)->text(2); };
-        row("tree level", {Debug, false, editTree(1044, "0.375"), 1044, 0.375, Trigger, 0, 8, bytesOf(0.375f),
+        row("tree level", {Debug, false, editTree(1044, "0.375"), 1044, 0.375, Trigger, 0, 8, le(0.375f),
                            tree1044, "0.375"});
         row("tree same level", {Debug, false, editTree(1044, "0.3750"), 1044, {}, Trigger, 0, 8, {}, tree1044, "0.375"});
         row("tree address", {Debug, false, editTree(1121, "10.0.0.1"), 1121, QByteArray::fromHex("0a000001"), Config, 6,
