@@ -35,64 +35,6 @@ class tst_Controls : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void infoText_data()
-    {
-        QTest::addColumn<bool>("shortcut"); // Ctrl+S
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<QString>("expected");
-
-        const QString keys = QKeySequence(Qt::CTRL + Qt::Key_S).toString(QKeySequence::NativeText);
-        const QString what = QStringLiteral("Writes it.");
-        QTest::newRow("nothing") << false << QString() << QString() << QString();
-        QTest::newRow("caption") << false << "Save" << QString() << "<table><tr><td>Save</td></tr></table>";
-        QTest::newRow("caption, shortcut")
-            << true << "Save" << QString() << "<table><tr><td>Save&nbsp;&nbsp;</td><td>" + keys + "</td></tr></table>";
-        QTest::newRow("description") << false << QString() << what << "<b align=\"justify\">Writes it.</b>";
-        QTest::newRow("description, caption")
-            << false << "Save" << what << "<big><b>Save</b></big><br><p align=\"justify\">Writes it.</p>";
-        QTest::newRow("description, shortcut")
-            << true << QString() << what << "<big><b>" + keys + "</b></big><br><p align=\"justify\">Writes it.</p>";
-        QTest::newRow("description, caption, shortcut")
-            << true << "Save" << what
-            << "<table><tr><td><big><b>Save&nbsp;&nbsp;&nbsp;<br></b></big></td><td align=\"right\">(<big>" + keys
-                   + "</big>)</td></tr><tr><td colspan=\"2\" align=\"justify\">Writes it.</td></tr></table>";
-    }
-    void infoText()
-    {
-        QFETCH(bool, shortcut);
-        QFETCH(QString, caption);
-        QFETCH(QString, description);
-        QFETCH(QString, expected);
-        const QKeySequence keys = shortcut ? QKeySequence(Qt::CTRL + Qt::Key_S) : QKeySequence();
-        QCOMPARE(ControlStyle::infoText(keys, caption, description), expected);
-    }
-
-    // A new text keeps the shortcut and rebuilds the tool tip.
-    void buttonToolTips()
-    {
-        RadioButton radio;
-        radio.setShortcut(QKeySequence(Qt::ALT + Qt::Key_H));
-        radio.setText(QStringLiteral("High"));
-        QCOMPARE(radio.shortcut(), QKeySequence(Qt::ALT + Qt::Key_H));
-        QVERIFY(radio.toolTip().startsWith("<table><tr><td>High&nbsp;&nbsp;</td><td>"));
-
-        PushButton button;
-        button.setShortcut(QKeySequence(Qt::CTRL + Qt::Key_U));
-        button.setText(QStringLiteral("Update"));
-        QCOMPARE(button.shortcut(), QKeySequence(Qt::CTRL + Qt::Key_U));
-        QVERIFY(button.toolTip().startsWith("<table><tr><td>Update&nbsp;&nbsp;</td><td>"));
-        button.setWhatsThis(QStringLiteral("Sends the file."));
-        button.setText(QStringLiteral("Update"));
-        QVERIFY(button.toolTip().startsWith("<table><tr><td><big><b>Update&nbsp;&nbsp;&nbsp;<br>"));
-        QVERIFY(button.toolTip().endsWith("Sends the file.</td></tr></table>"));
-
-        // Without text the fallback caption heads the tool tip.
-        PushButton iconOnly;
-        iconOnly.setFallbackCaption(QStringLiteral("Connect"));
-        QCOMPARE(iconOnly.toolTip(), QStringLiteral("<table><tr><td>Connect</td></tr></table>"));
-    }
-
     void tintKeepsAlpha()
     {
         QImage image(2, 1, QImage::Format_ARGB32);
@@ -128,32 +70,6 @@ private Q_SLOTS:
             QVERIFY(showsColour(box.grab().toImage(), box.indicatorRect(), colour));
         }
         QVERIFY(!showsColour(box.grab().toImage(), box.indicatorRect(), QColor(220, 0, 0)));
-    }
-
-    void indicatorGeometry_data()
-    {
-        QTest::addColumn<bool>("radio");
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<Qt::LayoutDirection>("direction");
-        QTest::addColumn<QRect>("expected");
-        QTest::newRow("20 high") << false << QSize(120, 20) << Qt::LeftToRight << QRect(2, 2, 18, 18);
-        QTest::newRow("50 high") << false << QSize(120, 50) << Qt::LeftToRight << QRect(2, 10, 32, 32);
-        QTest::newRow("right to left") << false << QSize(120, 20) << Qt::RightToLeft << QRect(100, 2, 18, 18);
-        QTest::newRow("too narrow for right to left") << false << QSize(10, 20) << Qt::RightToLeft << QRect(0, 2, 18, 18);
-        QTest::newRow("radio button") << true << QSize(120, 50) << Qt::RightToLeft << QRect(2, 2, 32, 32);
-    }
-    void indicatorGeometry()
-    {
-        QFETCH(bool, radio);
-        QFETCH(QSize, size);
-        QFETCH(Qt::LayoutDirection, direction);
-        QFETCH(QRect, expected);
-        CheckBox box(QStringLiteral("Multiple"));
-        RadioButton button(QStringLiteral("High"));
-        QWidget *control = radio ? static_cast<QWidget *>(&button) : &box;
-        control->setLayoutDirection(direction);
-        control->resize(size);
-        QCOMPARE(radio ? button.indicatorRect() : box.indicatorRect(), expected);
     }
 
     void spinBoxBoundsInEitherOrder()
@@ -302,37 +218,6 @@ private Q_SLOTS:
         QCOMPARE(triggered.count(), 3);
         QCOMPARE(triggered.at(1).at(0).value<QAction *>(), repeat);
         QCOMPARE(triggered.at(2).at(0).value<QAction *>(), static_cast<QAction *>(nullptr));
-    }
-
-    void labelLinkColour_data()
-    {
-        QTest::addColumn<QColor>("colour"); // transparent: the palette's text colour
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
-        const QColor colour(0x12, 0x3a, 0xbc);
-        QTest::newRow("href gets a style") << colour << "See <a href=\"x\">here</a>."
-                                           << "See <a style=\"color: #123abc;\"href=\"x\">here</a>.";
-        QTest::newRow("upper-case colour is replaced") << colour << "<a style=\"color: #FF00AA;\" href=\"x\">here</a>"
-                                                       << "<a style=\"color: #123abc;\" href=\"x\">here</a>";
-        QTest::newRow("plain text stays") << colour << "no link" << "no link";
-        QTest::newRow("palette colour") << QColor(Qt::transparent) << "<a href=\"x\">x</a>"
-                                        << "<a style=\"color: #204060;\"href=\"x\">x</a>";
-    }
-    void labelLinkColour()
-    {
-        QFETCH(QColor, colour);
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        Label label;
-        QPalette palette = label.palette();
-        palette.setColor(QPalette::Text, QColor(0x20, 0x40, 0x60));
-        label.setPalette(palette);
-        QSignalSpy changed(&label, &Label::linkColorChanged);
-        label.setLinkColor(colour);
-        label.setLinkColor(colour);
-        QCOMPARE(changed.count(), colour.alpha() ? 1 : 0);
-        label.setText(text);
-        QCOMPARE(label.text(), expected);
     }
 
     void labelClicksAndChecks()
