@@ -135,12 +135,11 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, datagram);
         QFETCH(bool, compensation);
-        QFETCH(QStringList, lines);
 
         LogCapture log;
         m_shared->onSetGainCompensation(compensation);
         m_shared->onUnpackData(datagram);
-        QCOMPARE(log.texts(QtDebugMsg, QStringLiteral("dravik")).filter(QStringLiteral(" gain ")), lines);
+        QTEST(log.texts(QtDebugMsg, QStringLiteral("dravik")).filter(QStringLiteral(" gain ")), "lines");
     }
 
     void unpack_data()
@@ -235,12 +234,11 @@ private Q_SLOTS:
     void invalidPackets()
     {
         QFETCH(QByteArray, datagram);
-        QFETCH(QStringList, lines);
 
         RawDataUnpacker_v2 unpacker;
         LogCapture log;
         QVERIFY(run(unpacker, datagram).isEmpty());
-        QCOMPARE(log.texts(QtDebugMsg, QStringLiteral("dravik")), lines);
+        QTEST(log.texts(QtDebugMsg, QStringLiteral("dravik")), "lines");
     }
 
     void gainFactor_data()

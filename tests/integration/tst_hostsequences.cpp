@@ -8,8 +8,6 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-#include <functional>
-
 // Seeded random walks over what a host does with the device it gets from the
 // plug-in, interleaved with what a detector on a flaky link does, against the
 // in-process simulator. After every step the walk checks what a host relies
@@ -60,7 +58,7 @@ public:
         if (pick(4) != 0) {
             m_trace << QStringLiteral("open-and-wait");
             m_device->open();
-            waitFor([this] { return m_device->isOpen(); }, 5000);
+            QTest::qWaitFor([this] { return m_device->isOpen(); }, 5000);
         }
         for (m_step = 1; m_step <= steps && breaches.isEmpty(); ++m_step)
             step();
@@ -80,9 +78,6 @@ private:
     }
 
     int pick(int bound) { return int(m_random.bounded(bound)); }
-
-    // Runs the event loop until done() or the time is up.
-    bool waitFor(const std::function<bool()> &done, int ms) { return QTest::qWaitFor(done, ms); }
 
     void createDevice()
     {
@@ -211,7 +206,7 @@ private:
         m_trace << QLatin1String(chosen->name);
         (this->*chosen->run)();
         // Let both threads and the simulator move on a little.
-        waitFor([] { return false; }, pick(15));
+        QTest::qWaitFor([] { return false; }, pick(15));
         checkBounds();
     }
 
@@ -237,7 +232,7 @@ private:
     {
         m_device->open();
         if (pick(2) == 0)
-            waitFor([this] { return m_device->isOpen() || m_device->openState() == 0; }, 3000);
+            QTest::qWaitFor([this] { return m_device->isOpen() || m_device->openState() == 0; }, 3000);
     }
 
     void close() { m_device->close(); }
@@ -251,7 +246,7 @@ private:
         }
         m_device->start();
         if (pick(2) == 0)
-            waitFor([this] { return !m_starting; }, 3000);
+            QTest::qWaitFor([this] { return !m_starting; }, 3000);
     }
 
     void stop()
@@ -340,7 +335,7 @@ private:
         QSignalSpy started(m_device, &AbstractDevice::started);
         QSignalSpy stopped(m_device, qOverload<int>(&AbstractDevice::stopped));
         QSignalSpy chunks(m_device, &AbstractDevice::channelDataAvailable);
-        waitFor([&] { return !news.isEmpty() || !started.isEmpty() || !stopped.isEmpty() || !chunks.isEmpty(); },
+        QTest::qWaitFor([&] { return !news.isEmpty() || !started.isEmpty() || !stopped.isEmpty() || !chunks.isEmpty(); },
                 400);
     }
 
@@ -357,7 +352,6 @@ private:
 
     // ---- the end of a walk ------------------------------------------------
 
-    // Whatever happened, a healed link and open() + start() measure again.
     // Whatever happened, a healed link and open() + start() measure again. A
     // link the walk left desynchronised (garbage in the middle of a frame) is
     // only noticed by the alive supervision, which closes it: a second round
@@ -376,7 +370,7 @@ private:
                        .arg(m_device->value(1010).toString())
                        .arg(m_sim.measurementState()));
         stop();
-        if (!waitFor([this] { return !m_running; }, 15000))
+        if (!QTest::qWaitFor([this] { return !m_running; }, 15000))
             breach(QStringLiteral("does not stop again"));
         while (!m_untaken.isEmpty())
             take(m_untaken.takeFirst());
@@ -388,18 +382,18 @@ private:
         if (m_running || m_starting) {
             stop();
             // An answer lost on the link ends the wait after twice the alive interval.
-            if (!waitFor([this] { return !m_running && !m_starting; }, 15000))
+            if (!QTest::qWaitFor([this] { return !m_running && !m_starting; }, 15000))
                 breach(QStringLiteral("no end of the measurement after stop()"));
         }
         if (!m_device->isOpen()) {
             m_device->close();
-            if (!waitFor([this] { return m_device->openState() == 0; }, 8000))
+            if (!QTest::qWaitFor([this] { return m_device->openState() == 0; }, 8000))
                 breach(QStringLiteral("does not close (state %1)").arg(m_device->openState()));
             // This simulator serves one host at a time: it refuses a new
             // connection until it has seen the old one go.
-            waitFor([this] { return !m_sim.hasClient(); }, 2000);
+            QTest::qWaitFor([this] { return !m_sim.hasClient(); }, 2000);
             m_device->open();
-            if (!waitFor([this] { return m_opened && m_device->isOpen(); }, 8000))
+            if (!QTest::qWaitFor([this] { return m_opened && m_device->isOpen(); }, 8000))
                 return;
         }
         TestQuery query;
@@ -412,11 +406,11 @@ private:
         // only looks alive closes meanwhile.
         // A frame of the muxer in measurement mode 2 is 50 MB; under a
         // sanitizer on a busy machine its transfer takes many seconds.
-        if (!waitFor([this] { return m_device->value(1010).toInt() == 1 || !m_device->isOpen(); }, 30000))
+        if (!QTest::qWaitFor([this] { return m_device->value(1010).toInt() == 1 || !m_device->isOpen(); }, 30000))
             return;
         if (m_device->isOpen()) {
             start();
-            waitFor([this] { return !m_starting; }, 15000);
+            QTest::qWaitFor([this] { return !m_starting; }, 15000);
         }
     }
 

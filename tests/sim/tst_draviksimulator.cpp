@@ -1,6 +1,5 @@
 #include "DravikSimulator.h"
 #include "LogCapture.h"
-#include "ReferenceCrc32.h"
 #include "SimTestClient.h"
 
 #include <QSignalSpy>
@@ -16,11 +15,6 @@ QByteArray u32(quint32 value)
     QByteArray bytes(4, '\0');
     qToLittleEndian<quint32>(value, bytes.data());
     return bytes;
-}
-
-quint32 readU32(const QByteArray &bytes, int offset)
-{
-    return qFromLittleEndian<quint32>(bytes.constData() + offset);
 }
 
 // A timing instance: record length and frame period in ns, no pretrigger or time-out.
@@ -108,86 +102,6 @@ private slots:
         QCOMPARE(set.payload.left(1), trigger.left(1));
         QCOMPARE(roundTrip(0x0F44, QByteArray::fromHex("00")).payload.toHex(), trigger.toHex());
         QCOMPARE(m_sim->parameter(0x0F44, 0).toHex(), trigger.toHex());
-    }
-
-    void fullAcquisition()
-    {
-        setTimings(0, 1, 30000000, 20000000);
-        // Starting lasts long enough for the second start to find it busy on
-        // a loaded machine; the acquisition itself is 20 ms.
-        m_sim->setAcquisitionDelays(300, 30);
-        const Response start = roundTrip(0x0F00);
-        QCOMPARE(start.ack, quint16(0));
-        QCOMPARE(start.state, quint16(2)); // Starting
-        QCOMPARE(roundTrip(0x0F00).ack, quint16(2)); // already started
-        QTRY_COMPARE(roundTrip(0x0F41).payload, QByteArray::fromHex("040141"));
-
-        // Two frames of group 1, each raw packets ending with a bare header.
-        int samples = 0;
-        quint64 trigger = 0;
-        for (int frame = 0; frame < 2; ++frame) {
-            const int before = m_client->responses.size();
-            m_client->send(0x0F5B, QByteArray::fromHex("01"));
-            QTRY_VERIFY(m_client->responses.size() > before && m_client->responses.last().payload.size() == 24);
-            for (int i = before; i < m_client->responses.size(); ++i) {
-                const Response &packet = m_client->responses.at(i);
-                QCOMPARE(packet.command, quint16(0x0F5B));
-                QCOMPARE(packet.ack, quint16(0));
-                QCOMPARE(int(packet.payload.at(0)), 1);
-                const quint64 packetTrigger = qFromLittleEndian<quint64>(packet.payload.constData() + 8);
-                if (!trigger)
-                    trigger = packetTrigger;
-                QCOMPARE(packetTrigger, trigger); // one trigger time for the whole frame
-                samples += (packet.payload.size() - 24) / 4;
-            }
-        }
-        QCOMPARE(samples, 3000); // 30 ms at 100 kHz
-        const Response none = roundTrip(0x0F5B, QByteArray::fromHex("01"));
-        QCOMPARE(none.ack, quint16(6));
-        QVERIFY(none.payload.isEmpty());
-        QTRY_COMPARE(roundTrip(0x0F41).payload, QByteArray::fromHex("0100"));
-    }
-
-    void fileTransfer_data()
-    {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<bool>("corrupt");
-        QTest::addColumn<bool>("announceWrong");
-        QTest::addColumn<int>("ack");
-        QTest::newRow("65001 bytes, checksum correct") << 65001 << false << false << 0;
-        QTest::newRow("checksum corrupted on the way back") << 1000 << true << false << 0;
-        QTest::newRow("announced with a wrong checksum") << 1000 << false << true << 5;
-    }
-    void fileTransfer()
-    {
-        QFETCH(int, size);
-        QFETCH(bool, corrupt);
-        QFETCH(bool, announceWrong);
-        QFETCH(int, ack);
-        m_sim->setCorruptChecksum(corrupt);
-        QSignalSpy received(m_sim, &DravikSimulator::fileReceived);
-        QByteArray data(size, '\0');
-        for (int i = 0; i < size; ++i)
-            data[i] = char((i * 7 + i / 251) & 0xFF);
-        const quint32 id = 0xC0FFEE01u;
-        const quint32 crc = referenceCrc32(data);
-
-        const Response info = roundTrip(0x0F60, u32(id) + u32(0) + u32(quint32(size)) + u32(crc ^ announceWrong));
-        QCOMPARE(info.ack, quint16(0));
-        QCOMPARE(readU32(info.payload, 0), id);
-        for (int offset = 0; offset < size; offset += 65000) {
-            const Response block = roundTrip(0x0F61, u32(id) + u32(quint32(offset)) + data.mid(offset, 65000));
-            QCOMPARE(block.ack, quint16(0));
-            QCOMPARE(block.payload, u32(id) + u32(quint32(offset)));
-        }
-        const Response reply = roundTrip(0x0F80, u32(id));
-        QCOMPARE(reply.ack, quint16(ack));
-        QCOMPARE(reply.payload.size(), 16);
-        QCOMPARE(readU32(reply.payload, 0), id);
-        QCOMPARE(readU32(reply.payload, 8), quint32(size));
-        QCOMPARE(readU32(reply.payload, 12) == crc, !corrupt);
-        QCOMPARE(m_sim->file(id), ack == 0 ? data : QByteArray());
-        QCOMPARE(received.size(), ack == 0 ? 1 : 0);
     }
 
     // ---- faults, one by one

@@ -21,3 +21,12 @@ inline ChannelData floatChunk(const QVector<float> &samples, double start, doubl
         c.markers.append({ChannelData::MarkerTrigger, trigger, QVariant()});
     return c;
 }
+
+// The samples of a float chunk, in order.
+inline QVector<float> floatsOf(const ChannelData &c)
+{
+    QVector<float> samples(c.data ? c.data->size() / 4 : 0);
+    for (int i = 0; i < samples.size(); ++i)
+        samples[i] = qFromLittleEndian<float>(c.data->constData() + 4 * i);
+    return samples;
+}
