@@ -49,7 +49,7 @@ private:
     {
         static const QStringList names{"created_utc", "duration_s", "started_utc", "run_s", "chunk_count",
                                        "byte_count", "chunks_taken", "start_time", "trigger_time", "frequency_hz",
-                                       "test_voltage_v", "attenuation_per_s", "overflow"};
+                                       "test_voltage_v", "attenuation_per_s", "overflow", "host_stall_s"};
         return names.contains(name);
     }
 
