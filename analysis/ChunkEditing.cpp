@@ -68,9 +68,18 @@ void ChunkEditing::cut(ChannelData &chunk, int channelId, double sampleRate, dou
                "new startindex/samples", skip * size, count * size, "timestamp old/new", seconds(t0),
                seconds(newStart), lineOf(__LINE__));
 
+    // The kept bytes are cut in place when this chunk holds the only
+    // reference to them (the usual case: a chunk just taken): a PD record is
+    // tens of MB, and a copy into fresh memory, every page faulted in, held
+    // the host's thread for tens of ms per record. A block someone else
+    // still holds is copied on the first change, as before.
     QSharedPointer<QByteArray> kept = QSharedPointer<QByteArray>::create();
-    if (count >= 1 && stop > s && skip < total)
-        *kept = chunk.data->mid(int(skip * size), int(count * size));
+    if (count >= 1 && stop > s && skip < total) {
+        *kept = *chunk.data;
+        chunk.data.reset();
+        kept->truncate(int((skip + count) * size));
+        kept->remove(0, int(skip * size));
+    }
     chunk.data = kept;
     chunk.startTime = newStart;
     if (kept->isEmpty())

@@ -468,19 +468,22 @@ void DravikWrapper_v2::onChannelDataAvailable(int channelId, int token)
             WRAPPER_DEBUG("dropped a chunk of channel", oldest.channelId, "that waited for a test voltage in vain");
         }
         m_pending.insert(t, chunk);
+        chunk = ChannelData(); // the map holds it now, alone
         if (!m_testVoltageResults.contains(t))
             return; // waits for its trigger's test voltage
-        const QList<ChannelData> ready = m_pending.values(t);
+        // Handed on, not copied: a chunk whose data nothing else holds is
+        // cut in place (ChunkEditing::cut).
+        QList<ChannelData> ready = m_pending.values(t);
         m_pending.remove(t);
-        for (const ChannelData &c : ready)
-            publish(c);
+        for (ChannelData &c : ready)
+            publish(std::move(c));
         return;
     }
-    publish(chunk);
-    const QList<ChannelData> rest = m_pending.values();
+    publish(std::move(chunk));
+    QList<ChannelData> rest = m_pending.values();
     m_pending.clear();
-    for (const ChannelData &c : rest)
-        publish(c);
+    for (ChannelData &c : rest)
+        publish(std::move(c));
 }
 
 void DravikWrapper_v2::publish(ChannelData chunk)

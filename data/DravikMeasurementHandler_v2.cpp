@@ -95,19 +95,31 @@ void DravikMeasurementHandler_v2::onQlpPacket(quint16 command, quint16 stateCode
         (this->*it.value())(command, stateCode, ackCode, cmdData);
 }
 
-void DravikMeasurementHandler_v2::onStartAcknowledged(quint16, quint16, quint16 ackCode, const QByteArray &)
+void DravikMeasurementHandler_v2::onStartAcknowledged(quint16 command, quint16, quint16 ackCode, const QByteArray &)
 {
     QxtLogger::getInstance()->debug(kTag, "processed command StartMeasurement");
+    // The code goes straight to the device, ahead of the answer itself.
+    if (isRefusal(ackCode))
+        Q_EMIT requestRefused(command, ackCode, {});
     Q_EMIT passThroughUnpacker(StartMeasurement, ackCode == 0);
 }
 
-void DravikMeasurementHandler_v2::onStopAcknowledged(quint16, quint16, quint16 ackCode, const QByteArray &)
+void DravikMeasurementHandler_v2::onStopAcknowledged(quint16 command, quint16, quint16 ackCode, const QByteArray &)
 {
     QxtLogger::getInstance()->debug(kTag, "processed command StopMeasurement");
+    if (isRefusal(ackCode))
+        Q_EMIT requestRefused(command, ackCode, {});
     Q_EMIT passThroughUnpacker(StopMeasurement, ackCode == 0);
 }
 
-void DravikMeasurementHandler_v2::onDataFrame(quint16, quint16, quint16, const QByteArray &data)
+void DravikMeasurementHandler_v2::onDataFrame(quint16 command, quint16, quint16 ackCode, const QByteArray &data)
 {
+    // A refusal that names its channel group (as refused sets name their
+    // instance) withholds data the detector announced. Without the byte it
+    // says there was nothing to send: a transfer asked for twice.
+    if (isRefusal(ackCode) && !data.isEmpty() && data.size() < RawDataUnpacker_v2::kHeaderSize) {
+        Q_EMIT requestRefused(command, ackCode, {quint8(data.at(0))});
+        return;
+    }
     Q_EMIT unpackData(data);
 }

@@ -70,6 +70,14 @@ enum : int {
     MaxVlfShots = 2011,
 };
 
+// Requests whose refusal the device tells the host of.
+enum Command : quint16 {
+    StartCommand = 0x0F00,
+    StopCommand = 0x0F01,
+    FirmwareWriteCommand = 0x0F03,
+    TransferCommand = 0x0F5B,
+};
+
 const QList<int> kIdentificationIds{1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009};
 const QList<int> kVitalDataIds{1122, 1186, 1187, 1188, 1189};
 // Identification and network configuration read as unknown after a connection is lost.
@@ -226,6 +234,7 @@ void Dravik_v2::createProtocolThread()
     connect(handler, &DravikAbstractProtocolHandler_v2::measurementCommandResponse, this,
             &Dravik_v2::onMeasurementCommandResponse);
     connect(handler, &DravikAbstractProtocolHandler_v2::error, this, &Dravik_v2::onError);
+    connect(handler, &DravikAbstractProtocolHandler_v2::requestRefused, this, &Dravik_v2::onRequestRefused);
     connect(this, &Dravik_v2::readLogFile, handler, &DravikAbstractProtocolHandler_v2::onReadLogFile);
     connect(this, &Dravik_v2::firmwareUpdate, handler, &DravikAbstractProtocolHandler_v2::updateFirmware);
     connect(handler, &DravikAbstractProtocolHandler_v2::firmwareUpdateState, this, &Dravik_v2::firmwareUpdateState);
@@ -270,6 +279,11 @@ void Dravik_v2::onConnectionChanged(bool isOpen)
 {
     if (isOpen) {
         m_versionsAccepted = false;
+        m_identificationAnswers = 0;
+        m_refreshAnswered = false;
+        m_waitingForRefresh = false;
+        m_failedStartParameters.clear();
+        m_refusalsNoted.clear();
         m_remotePowerAsked = false;
         setOpenState(StateConnecting, 0);
         m_measurementStateTimer.start();
@@ -372,6 +386,9 @@ bool Dravik_v2::firmwareAtLeast(quint32 min) const
 
 void Dravik_v2::checkVersions()
 {
+    // One identification answer brings all three versions: check once.
+    if (m_versionsAccepted)
+        return;
     for (int id : {DeviceProtocolVersion, DeviceFirmwareVersion, DeviceSoftwareVersion}) {
         if (!m_device->isValid(id) || !m_device->value(id).isValid())
             return;
@@ -389,6 +406,8 @@ void Dravik_v2::checkVersions()
         Q_EMIT setTriggerSources(ChannelCatalogue::triggerSources(m_device->value(DeviceFirmwareVersion).toUInt()));
         m_selectorMap = ChannelCatalogue::selectorMap();
         refreshAllParameters(true);
+        // Read after everything else: its answer comes after theirs.
+        Q_EMIT requestParameter(QList<int>{DeviceFirmwareVersion});
         m_startupTimer.start();
         return;
     } else {
@@ -428,6 +447,22 @@ void Dravik_v2::refreshAllParameters(bool skipIdentification)
 
 void Dravik_v2::onStartupTimer()
 {
+    if (!m_refreshAnswered && !m_waitingForRefresh) {
+        // A slow link: what the host will ask for next (the start's
+        // parameters, the muxer's channels) needs these values.
+        m_waitingForRefresh = true;
+        m_startupTimer.start(answerTimeoutMs());
+        return;
+    }
+    if (!m_refreshAnswered)
+        QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "opened before every parameter was read");
+    finishOpening();
+}
+
+void Dravik_v2::finishOpening()
+{
+    m_startupTimer.stop();
+    m_waitingForRefresh = false;
     // After the refresh: a write carries its whole command instance, so the
     // other members must be known first.
     resendPendingRequests();
@@ -473,6 +508,16 @@ void Dravik_v2::onParameterCheckTimeout()
 
 void Dravik_v2::onDeviceParameterStatusChanged(int parameterId, int status)
 {
+    if (m_startParameters.contains(parameterId) && !m_requestingStartParameters) {
+        if (status == AbstractParameterContainer::StatusFailed)
+            m_failedStartParameters.insert(parameterId);
+        else if (status == AbstractParameterContainer::StatusSynchronised)
+            m_failedStartParameters.remove(parameterId);
+        // A slow link that still answers is no lost answer: the wait for the
+        // start's parameters is bounded from the last one that came in.
+        if (m_startPhase == StartWaitingForParameters)
+            armAnswerTimer();
+    }
     if (status == AbstractParameterContainer::StatusSynchronised || status == AbstractParameterContainer::StatusFailed)
         handleDeviceParameter(parameterId);
 }
@@ -481,8 +526,8 @@ void Dravik_v2::handleDeviceParameter(int id)
 {
     if (id == DeviceConfigInfoString)
         return;
-    if (m_startPhase == StartWaitingForParameters && m_device->pendingIds().isEmpty())
-        sendStart();
+    if (m_startPhase == StartWaitingForParameters && startNeedsMet())
+        continueSimplifiedStart();
     // A failed read leaves the old value in place; only fresh values are acted on below.
     const bool confirmed = m_device->isValid(id);
     const QVariant v = m_device->value(id);
@@ -493,8 +538,15 @@ void Dravik_v2::handleDeviceParameter(int id)
         // The device key follows the serial number (normally before opened()).
         refreshMaxVoltageEntry();
         break;
-    case DeviceSoftwareVersion:
     case DeviceFirmwareVersion:
+        // The last value of every identification answer.
+        if (++m_identificationAnswers == 2 && !m_refreshAnswered) {
+            m_refreshAnswered = true;
+            if (m_waitingForRefresh && m_openState == StateConnecting)
+                finishOpening();
+        }
+        Q_FALLTHROUGH();
+    case DeviceSoftwareVersion:
     case DeviceProtocolVersion:
         if (m_openState == StateConnecting)
             checkVersions();
@@ -832,17 +884,7 @@ void Dravik_v2::start()
 
     for (const auto &creator : qAsConst(m_chunkCreators))
         creator->reset();
-    // The channels the acquisition will feed, for the protocol thread; they
-    // are bound to their chunk creators when the detector has started, so
-    // that transfers of the previous acquisition still in flight end in
-    // their own chunks.
-    QList<int> channels;
-    for (auto it = m_hwChannelMap.constBegin(); it != m_hwChannelMap.constEnd(); ++it) {
-        if (m_chunkCreators.contains(it.value()))
-            channels.append(it.key());
-    }
-    std::sort(channels.begin(), channels.end());
-    Q_EMIT validHwChannels(channels);
+    m_refusalsNoted.clear();
 
     if (m_user->value(ExpertMode).toBool()) {
         log->debug(kTag, "start in expert mode");
@@ -852,11 +894,117 @@ void Dravik_v2::start()
     log->debug(kTag, "start in simplified mode");
     m_startPhase = StartWaitingForParameters;
     armAnswerTimer();
-    if (!m_user->pendingIds().isEmpty()) {
+    // The acquisition parameters just written and the muxer's channels must
+    // be known, or the detector measures with its own settings and data
+    // arrives for channels nobody is bound to.
+    if (!startNeedsMet()) {
         log->debug(kTag, "wait for parameter adjustment to finish");
         return;
     }
-    sendStart();
+    continueSimplifiedStart();
+}
+
+bool Dravik_v2::muxerKnown() const
+{
+    // Read at least once; a refused write leaves the detector's set-up in place.
+    for (int id : {MuxerChannel0, MuxerChannel1, MuxerDualChannelEnable, MuxerGatingEnable}) {
+        if (!m_device->value(id).isValid())
+            return false;
+    }
+    return true;
+}
+
+bool Dravik_v2::startNeedsMet() const
+{
+    return m_user->pendingIds().isEmpty() && m_device->pendingIds().isEmpty() && muxerKnown();
+}
+
+void Dravik_v2::continueSimplifiedStart()
+{
+    if (m_failedStartParameters.isEmpty()) {
+        sendStart();
+        return;
+    }
+    const QList<int> failed(m_failedStartParameters.begin(), m_failedStartParameters.end());
+    const QString names = parameterNames(failed);
+    QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "start given up, parameters not taken:", logNames(failed));
+    Q_EMIT notification(StatusWarning, tr("Measurement not started: the detector did not take %1.").arg(names), -1);
+    m_answerTimer.stop();
+    m_startPhase = StartIdle;
+    emitStopped(StatusMeasurementAborted);
+}
+
+QString Dravik_v2::parameterNames(const QList<int> &ids) const
+{
+    QList<int> sorted = ids;
+    std::sort(sorted.begin(), sorted.end());
+    QStringList names;
+    for (int id : qAsConst(sorted)) {
+        ParameterInfo info;
+        names.append(parameterInfo(id, info) && !info.name.isEmpty() ? QStringLiteral("%1 (%2)").arg(info.name).arg(id)
+                                                                      : QString::number(id));
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+QString Dravik_v2::channelGroupName(int group)
+{
+    switch (group) {
+    case 0:
+        return tr("muxer");
+    case 1:
+        return tr("test voltage");
+    default:
+        return tr("charge %1").arg(group - 2);
+    }
+}
+
+void Dravik_v2::onRequestRefused(quint16 command, quint16 ackCode, QList<int> subjects)
+{
+    QxtLogger *log = QxtLogger::getInstance();
+    QString text;
+    switch (command) {
+    case StartCommand:
+        if (m_startPhase == StartAwaitingAnswer)
+            text = tr("The detector refused to start the measurement (acknowledge code %1).").arg(ackCode);
+        break;
+    case StopCommand:
+        // The host hears of its own stops; the supervision's are only logged.
+        if (isRunning())
+            text = tr("The detector refused to stop the measurement (acknowledge code %1).").arg(ackCode);
+        break;
+    case FirmwareWriteCommand:
+        text = tr("The detector refused to write the firmware (acknowledge code %1).").arg(ackCode);
+        break;
+    case LogFileReader_v2::kReadLogCommand:
+        text = tr("The detector refused to send its log (acknowledge code %1).").arg(ackCode);
+        break;
+    case DravikFileTransfer_v2::FileInfoCommand:
+    case DravikFileTransfer_v2::FileBlockCommand:
+    case DravikFileTransfer_v2::ChecksumCommand:
+        text = tr("The detector refused a file transfer (acknowledge code %1).").arg(ackCode);
+        break;
+    case TransferCommand: {
+        // Asked again at its next report of ready data; said once per acquisition.
+        const int group = subjects.value(0, -1);
+        m_transfersInFlight.remove(group);
+        if (QTimer *guard = m_requestGuards.value(group))
+            guard->stop();
+        text = tr("The detector refused to send %1 data (acknowledge code %2).").arg(channelGroupName(group)).arg(ackCode);
+        break;
+    }
+    default:
+        text = tr("The detector refused %1 (acknowledge code %2).").arg(parameterNames(subjects)).arg(ackCode);
+        break;
+    }
+    // Each refusal is told once per measurement: a transfer is asked for
+    // again at every report of ready data, a write again with every change.
+    if (text.isEmpty() || m_refusalsNoted.contains(text))
+        return;
+    m_refusalsNoted.insert(text);
+    log->warning(kTag, Q_FUNC_INFO, "command", QString::number(command, 16), "refused, acknowledge code", ackCode,
+                 logNames(subjects));
+    Q_EMIT notification(StatusWarning, text, -1);
 }
 
 void Dravik_v2::sendStart()
@@ -877,10 +1025,15 @@ void Dravik_v2::sendStop()
 
 void Dravik_v2::armAnswerTimer()
 {
+    m_answerTimer.start(answerTimeoutMs());
+}
+
+int Dravik_v2::answerTimeoutMs() const
+{
     // Twice the alive interval: by then a dead link has been closed, so an
     // answer still missing was lost on a link that lives.
     const int alive = qBound(1000, userInt(SettingsAliveTimeout, 5000), 10000);
-    m_answerTimer.start(qMax(kMinAnswerTimeoutMs, 2 * alive));
+    return qMax(kMinAnswerTimeoutMs, 2 * alive);
 }
 
 void Dravik_v2::onAnswerTimeout()
@@ -956,6 +1109,7 @@ void Dravik_v2::bindAcquisition()
     for (int group : qAsConst(m_transfersInFlight))
         m_staleTransfers.insert(group, 0);
     m_transfersInFlight.clear();
+    m_unplacedChannels.clear();
     discardUnfinishedTransfers();
     m_acquisition.clear();
     for (auto it = m_hwChannelMap.constBegin(); it != m_hwChannelMap.constEnd(); ++it) {
@@ -963,6 +1117,9 @@ void Dravik_v2::bindAcquisition()
         if (creator)
             m_acquisition.insert(it.key(), creator);
     }
+    QList<int> channels = m_acquisition.keys();
+    std::sort(channels.begin(), channels.end());
+    Q_EMIT validHwChannels(channels);
 }
 
 void Dravik_v2::discardUnfinishedTransfers()
@@ -1156,7 +1313,12 @@ void Dravik_v2::processChunk(int hwChannelId, quint64 start, quint64 end)
 {
     const QSharedPointer<DravikChunkCreator_v2> creator = m_acquisition.value(hwChannelId);
     if (!creator) {
-        QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "no handler for channel", hwChannelId);
+        // Data the host will never see: said once per channel and acquisition.
+        if (!m_unplacedChannels.contains(hwChannelId)) {
+            m_unplacedChannels.insert(hwChannelId);
+            QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "no channel for hardware channel", hwChannelId,
+                                              "in this acquisition, its data is dropped");
+        }
         return;
     }
     // Announced under the channel whose creator holds the chunk: the muxer may
@@ -1233,7 +1395,10 @@ void Dravik_v2::applyStartParameters(bool force)
     const AcquisitionTiming::Record charge = record(AcquisitionTiming::Charge);
     const AcquisitionTiming::Record muxer = record(AcquisitionTiming::Muxer);
 
-    m_device->setValue(AcquisitionTiming::parameters(tv, charge, muxer));
+    // A start waits for these and the gating to be confirmed.
+    m_startParameters.clear();
+    m_failedStartParameters.clear();
+    requestStartParameters(AcquisitionTiming::parameters(tv, charge, muxer));
     log->debug(kTag, "setParameters (TVPeriod/TVPreTrigger/QPeriod/QPreTrigger/MuxerPeriod/MuxerPretrigger)",
                tv.samplePeriod, tv.pretrigger, charge.samplePeriod, charge.pretrigger, muxer.samplePeriod,
                muxer.pretrigger);
@@ -1283,7 +1448,7 @@ void Dravik_v2::applyGating(bool enable)
                      ": not a finite number");
     }
     overrideHoldTime(SettingsSystemGatingHoldTime, "Overwrite Systemgating hold time with value", &systemHoldTime);
-    m_device->setValue(QHash<int, QVariant>{
+    const QHash<int, QVariant> gating{
         {1099, float(systemLevel)},
         {1100, systemHoldTime},
         {1098, systemActivation},
@@ -1296,7 +1461,18 @@ void Dravik_v2::applyGating(bool enable)
         {1109, 0u},
         {1072, -16.0f},
         {1134, digitalHoldTime},
-    });
+    };
+    requestStartParameters(gating);
+}
+
+void Dravik_v2::requestStartParameters(const QHash<int, QVariant> &values)
+{
+    m_startParameters.unite(QSet<int>(values.keyBegin(), values.keyEnd()));
+    // The container answers a value it holds already with "failed" at once,
+    // before this returns: that is nothing to send, no refusal.
+    m_requestingStartParameters = true;
+    m_device->setValue(values);
+    m_requestingStartParameters = false;
 }
 
 void Dravik_v2::onPdGainLevelUpdateTimer()

@@ -147,6 +147,7 @@ private Q_SLOTS:
     void onParameterCheckTimeout();
     void onPdGainLevelUpdateTimer();
     void onResetToDefault();
+    void onRequestRefused(quint16 command, quint16 ackCode, QList<int> subjects);
 
 protected:
     void onChannelRegistered(int channelId) override;
@@ -162,6 +163,9 @@ private:
     void createProtocolThread();
     void setOpenState(int state, int status);
     void checkVersions();
+    // opened(): once the start-up delay has passed and the parameters read
+    // after the version check have come in (or their wait has timed out).
+    void finishOpening();
     void announceStartable(bool startable);
     // Open, versions accepted and the operation mode (the requested one, or
     // the current one when operationMode is invalid) supported by the device type.
@@ -178,6 +182,8 @@ private:
     // Measurement control.
     void applyStartParameters(bool force);
     void applyGating(bool enable);
+    // Requests values for an acquisition and notes them as start parameters.
+    void requestStartParameters(const QHash<int, QVariant> &values);
     void setGainsByCharge(bool enable, double charge);
     void applyTriggerLevelByCharge();
     void processPdBoxMeasurementState(int state);
@@ -188,6 +194,18 @@ private:
     void setReady(bool isReadyNow);
     void emitStopped(int status);
     void armAnswerTimer();
+    int answerTimeoutMs() const;
+    // What a simplified start needs: no request of either container waiting
+    // for the detector, and the muxer set-up read, so that the acquisition's
+    // channels can be bound.
+    bool startNeedsMet() const;
+    bool muxerKnown() const;
+    // Sends a simplified start whose needs are met, or ends it when the
+    // detector did not take its acquisition parameters.
+    void continueSimplifiedStart();
+    // "Trigger 0 source (1043), ..." for the host.
+    QString parameterNames(const QList<int> &ids) const;
+    static QString channelGroupName(int group);
     void onAnswerTimeout();
     // Ends a start that has not been answered: a waiting one is never sent,
     // and the host hears stopped(status) for it. Also clears ready and running.
@@ -217,6 +235,20 @@ private:
     bool m_stopAfterStart = false;
     // The version check of this connection passed.
     bool m_versionsAccepted = false;
+    // Identification answers of this connection: the second answers the read
+    // sent after the parameter refresh, so everything before it is in.
+    int m_identificationAnswers = 0;
+    bool m_refreshAnswered = false;
+    bool m_waitingForRefresh = false;
+    // What the device writes for an acquisition, and those of them the
+    // detector did not take since they were last written.
+    QSet<int> m_startParameters;
+    QSet<int> m_failedStartParameters;
+    bool m_requestingStartParameters = false;
+    // Refusals the host has heard of since the last start() or connection,
+    // and hardware channels whose unplaced data was reported in this acquisition.
+    QSet<QString> m_refusalsNoted;
+    QSet<int> m_unplacedChannels;
     // Remote power: asked for and not read back yet; refusals in a row.
     bool m_remotePowerAsked = false;
     int m_remotePowerRefusals = 0;

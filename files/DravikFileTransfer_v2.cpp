@@ -61,6 +61,7 @@ bool DravikFileTransfer_v2::addTransfer(const QByteArray &data, quint32 &transfe
 
     Transfer transfer;
     transfer.data = data;
+    transfer.sequence = ++m_added;
     m_transfers.insert(transferId, transfer);
     log->debug(kTag, transferId, " : transfer added");
     startTransfer(transferId);
@@ -79,7 +80,32 @@ void DravikFileTransfer_v2::startTransfer(quint32 transferId)
     QxtLogger::getInstance()->debug(kTag, transferId, " : transfer started");
     // The client learns the id from this report before the announcement leaves.
     Q_EMIT transferState(TransferStarted, transferId, 0.0);
-    Q_EMIT sendQlpCommand(FileInfoCommand, encodeFileInfo(info));
+    send(transferId, FileInfoCommand, encodeFileInfo(info));
+}
+
+void DravikFileTransfer_v2::send(quint32 transferId, quint16 command, const QByteArray &payload)
+{
+    const auto it = m_transfers.find(transferId);
+    if (it != m_transfers.end())
+        it->awaiting = command;
+    Q_EMIT sendQlpCommand(command, payload);
+}
+
+bool DravikFileTransfer_v2::failRefusedWithoutId(quint16 command, quint16 acknowledge)
+{
+    if (!isRefusal(acknowledge))
+        return false;
+    auto oldest = m_transfers.end();
+    for (auto it = m_transfers.begin(); it != m_transfers.end(); ++it) {
+        if (it->awaiting == command && (oldest == m_transfers.end() || it->sequence < oldest->sequence))
+            oldest = it;
+    }
+    if (oldest == m_transfers.end())
+        return false;
+    QxtLogger::getInstance()->warning(kTag, oldest.key(), " : refused, acknowledge code", acknowledge);
+    Q_EMIT requestRefused(command, acknowledge, {});
+    finishTransfer(oldest.key(), TransferFailed);
+    return true;
 }
 
 void DravikFileTransfer_v2::sendNextBlock(quint32 transferId)
@@ -94,14 +120,14 @@ void DravikFileTransfer_v2::sendNextBlock(quint32 transferId)
     if (it->offset < size) {
         // Built before the signal: a reply handled inside it may end the transfer.
         const QByteArray block = encodeBlock(transferId, it->data, it->offset, it->blockSize);
-        Q_EMIT sendQlpCommand(FileBlockCommand, block);
+        send(transferId, FileBlockCommand, block);
         log->debug(kTag, transferId, " : transfering");
         return;
     }
     log->debug(kTag, "file transfered ", transferId, " request checksum");
     QByteArray request;
     appendU32(request, transferId);
-    Q_EMIT sendQlpCommand(ChecksumCommand, request);
+    send(transferId, ChecksumCommand, request);
 }
 
 void DravikFileTransfer_v2::finishTransfer(quint32 transferId, qint32 status)
@@ -131,10 +157,13 @@ void DravikFileTransfer_v2::processFileInfoReply(quint16, quint16 acknowledge, c
 {
     quint32 transferId = 0;
     if (!decodeTransferId(payload, &transferId)) {
-        QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, " invalid data length ", payload.size());
+        if (!failRefusedWithoutId(FileInfoCommand, acknowledge))
+            QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, " invalid data length ", payload.size());
         return;
     }
     if (acknowledge != 0) {
+        if (isRefusal(acknowledge) && m_transfers.contains(transferId))
+            Q_EMIT requestRefused(FileInfoCommand, acknowledge, {});
         finishTransfer(transferId, TransferFailed);
         return;
     }
@@ -146,7 +175,8 @@ void DravikFileTransfer_v2::processBlockReply(quint16, quint16 acknowledge, cons
     QxtLogger *log = QxtLogger::getInstance();
     BlockAck ack;
     if (!decodeBlockAck(payload, &ack)) {
-        log->debug(kTag, Q_FUNC_INFO, " invalid data length ", payload.size());
+        if (!failRefusedWithoutId(FileBlockCommand, acknowledge))
+            log->debug(kTag, Q_FUNC_INFO, " invalid data length ", payload.size());
         return;
     }
     auto it = m_transfers.find(ack.transferId);
@@ -155,6 +185,8 @@ void DravikFileTransfer_v2::processBlockReply(quint16, quint16 acknowledge, cons
         return;
     }
     if (acknowledge != 0) {
+        if (isRefusal(acknowledge))
+            Q_EMIT requestRefused(FileBlockCommand, acknowledge, {});
         finishTransfer(ack.transferId, TransferFailed);
         return;
     }
@@ -172,12 +204,13 @@ void DravikFileTransfer_v2::processBlockReply(quint16, quint16 acknowledge, cons
     sendNextBlock(ack.transferId);
 }
 
-void DravikFileTransfer_v2::processChecksumReply(quint16, quint16, const QByteArray &payload)
+void DravikFileTransfer_v2::processChecksumReply(quint16, quint16 acknowledge, const QByteArray &payload)
 {
     QxtLogger *log = QxtLogger::getInstance();
     FileInfo info;
     if (!decodeFileInfo(payload, &info)) {
-        log->debug(kTag, Q_FUNC_INFO, " invalid data length ", payload.size());
+        if (!failRefusedWithoutId(ChecksumCommand, acknowledge))
+            log->debug(kTag, Q_FUNC_INFO, " invalid data length ", payload.size());
         return;
     }
     const auto it = m_transfers.constFind(info.transferId);
@@ -185,7 +218,7 @@ void DravikFileTransfer_v2::processChecksumReply(quint16, quint16, const QByteAr
         log->debug(kTag, "invalid transfer id ", info.transferId);
         return;
     }
-    // The acknowledge code is not looked at: the checksums decide.
+    // A whole reply's acknowledge code is not looked at: the checksums decide.
     const quint32 ours = Crc32_v2::checksum(it->data);
     log->debug(kTag, "file transfer ", info.transferId, " checksum send ", ours, " checksum received ", info.checksum);
     finishTransfer(info.transferId, ours == info.checksum ? TransferSuccessful : TransferFailed);

@@ -116,6 +116,11 @@ private:
         QByteArray data;
         quint32 offset = 0;
         quint32 blockSize = kBlockSize;
+        // The request whose reply the transfer waits for, and when it was
+        // added: a refusal too short to name its transfer ends the oldest
+        // transfer waiting for that reply.
+        quint16 awaiting = 0;
+        quint64 sequence = 0;
     };
 
     using Handler = void (DravikFileTransfer_v2::*)(quint16 stateCode, quint16 acknowledge, const QByteArray &payload);
@@ -123,6 +128,10 @@ private:
     void startTransfer(quint32 transferId);
     void sendNextBlock(quint32 transferId);
     void finishTransfer(quint32 transferId, qint32 status);
+    void send(quint32 transferId, quint16 command, const QByteArray &payload);
+    // A refusal of command without the transfer id: fails the transfer that
+    // waits for it. False when the reply is no refusal or nothing waits.
+    bool failRefusedWithoutId(quint16 command, quint16 acknowledge);
 
     void processFileInfoReply(quint16 stateCode, quint16 acknowledge, const QByteArray &payload);
     void processBlockReply(quint16 stateCode, quint16 acknowledge, const QByteArray &payload);
@@ -130,4 +139,5 @@ private:
 
     QHash<quint16, Handler> m_handlers;
     QHash<quint32, Transfer> m_transfers;
+    quint64 m_added = 0;
 };

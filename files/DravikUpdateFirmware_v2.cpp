@@ -112,12 +112,14 @@ void DravikUpdateFirmware_v2::onQlpPacket(quint16 command, quint16 stateCode, qu
     (this->*handler)(command, stateCode, ackCode, cmdData);
 }
 
-void DravikUpdateFirmware_v2::processCmdResponse_DoFirmwareUpdate(quint16, quint16, quint16 ackCode,
+void DravikUpdateFirmware_v2::processCmdResponse_DoFirmwareUpdate(quint16 command, quint16, quint16 ackCode,
                                                                   const QByteArray &cmdData)
 {
     QxtLogger *log = QxtLogger::getInstance();
     quint32 written = 0;
     if (ackCode != 0) {
+        if (isRefusal(ackCode))
+            Q_EMIT requestRefused(command, ackCode, {});
         reportState(WritingFailed, 0.0);
         log->warning(kTag, "update failed, ack code: ", ackCode);
     } else if (decodeWriteProgress(cmdData, &written)) {

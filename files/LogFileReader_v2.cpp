@@ -37,10 +37,17 @@ int LogFileReader_v2::acceptedLength(int buffered, int pieceSize)
     return qMin(pieceSize, kMaxLogSize - buffered);
 }
 
-void LogFileReader_v2::onQlpPacket(quint16 command, quint16, quint16, QByteArray cmdData)
+void LogFileReader_v2::onQlpPacket(quint16 command, quint16, quint16 ackCode, QByteArray cmdData)
 {
     if (command != kReadLogCommand)
         return;
+    if (isRefusal(ackCode)) {
+        // No log follows: an empty file would pass for an empty log.
+        QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "log read refused, acknowledge code", ackCode);
+        Q_EMIT requestRefused(command, ackCode, {});
+        Q_EMIT logFileRead(false, m_fileName, 0);
+        return;
+    }
     if (cmdData.isEmpty()) {
         writeLogFile();
         return;

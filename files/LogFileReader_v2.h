@@ -41,7 +41,9 @@ Q_SIGNALS:
     // The end marker arrived and the file was handled: ok is true when the
     // whole log was written to filename, false when the file could not be
     // written or the log had to be cut at kMaxLogSize. Emitted on the
-    // protocol thread once per end marker (a repeated marker writes again).
+    // protocol thread once per end marker (a repeated marker writes again),
+    // and with ok false and nothing written when the detector refuses the
+    // read (requestRefused comes first).
     void logFileRead(bool ok, QString filename, qint64 bytes);
 
 public Q_SLOTS:

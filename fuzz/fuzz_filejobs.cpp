@@ -25,13 +25,15 @@
 //     every checksum request names an open transfer; a reply makes the
 //     transfer job send at most one request;
 //  2. status 2 only for a checksum reply carrying the right checksum, status
-//     3 only for a refusal or a wrong checksum, and the transfer is closed by
+//     3 only for a refusal (a checksum reply refuses only when too short to
+//     be read) or a wrong checksum, and the transfer is closed by
 //     either; progress is never NaN or negative; open transfers stay bounded;
 //  3. firmware states are 0 to 8 but never 4, with their description; the
 //     write order is sent only on a successful transfer of the current
 //     update, as {id, mode}; a write reply or a lost link leaves the job idle;
 //  4. the reader's buffer is the pieces since the last request, capped, and
-//     an end marker writes exactly that to the named file.
+//     an end marker writes exactly that to the named file; a refused read
+//     (ack 1 to 7) changes neither.
 #include "Crc32_v2.h"
 #include "DravikFileTransfer_v2.h"
 #include "DravikUpdateFirmware_v2.h"
@@ -206,7 +208,8 @@ struct Harness
         case 3:
             check(inReply &&
                       (((replyCommand == 0x0F60 || replyCommand == 0x0F61) && replyAck != 0) ||
-                       (replyCommand == 0x0F80 && replyPayload.size() >= 16 && u32(replyPayload, 12) != imageCrc)),
+                       (replyCommand == 0x0F80 && replyPayload.size() >= 16 && u32(replyPayload, 12) != imageCrc) ||
+                       (replyCommand == 0x0F80 && replyPayload.size() < 16 && AbstractJobHandler_v2::isRefusal(replyAck))),
                   "failure without a refusal or a wrong checksum");
             break;
         default:
@@ -244,7 +247,7 @@ struct Harness
             break;
         case 0x0F04:
             reader.onQlpPacket(command, 0, ack, payload);
-            onLogReply(payload);
+            onLogReply(ack, payload);
             break;
         default:
             transfer.onQlpPacket(command, 0, ack, payload);
@@ -255,9 +258,11 @@ struct Harness
         check(transfer.openTransfers() <= DravikFileTransfer_v2::kMaxOpenTransfers, "open transfers unbounded");
     }
 
-    void onLogReply(const QByteArray &payload)
+    void onLogReply(quint16 ack, const QByteArray &payload)
     {
-        if (!payload.isEmpty()) {
+        if (AbstractJobHandler_v2::isRefusal(ack)) {
+            // Nothing taken, nothing written.
+        } else if (!payload.isEmpty()) {
             logModel.append(payload.left(LogFileReader_v2::acceptedLength(logModel.size(), payload.size())));
         } else if (!logFile.isEmpty()) {
             QFile file(logFile);

@@ -18,6 +18,10 @@ public:
     // to do are legitimate: they keep those responses from being reported as unknown.
     virtual QList<quint16> commands() const = 0;
 
+    // The detector's acknowledge codes 1 to 7 refuse a request; 0 and any
+    // other code count as success.
+    static bool isRefusal(quint16 ackCode) { return ackCode >= 1 && ackCode <= 7; }
+
 public Q_SLOTS:
     // One response frame; command is the id without the response bit.
     virtual void onQlpPacket(quint16 command, quint16 stateCode, quint16 ackCode, QByteArray cmdData) = 0;
@@ -27,4 +31,9 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     void sendQlpCommand(quint16 command, QByteArray cmdData);
+    // The detector refused a request (an acknowledge code from 1 to 7).
+    // subjects says what was refused where the command has several: the
+    // parameter ids of a refused write, the channel group of a refused
+    // transfer; empty otherwise.
+    void requestRefused(quint16 command, quint16 ackCode, QList<int> subjects);
 };

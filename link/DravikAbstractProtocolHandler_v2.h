@@ -77,6 +77,8 @@ Q_SIGNALS:
     void updateFirmware(QByteArray bitstream, quint8 mode);
     void inspectEvent(int event, QVariantHash hash);
     void measurementCommandResponse(MeasurementCommands command, bool success);
+    // A job's request the detector refused, with its acknowledge code.
+    void requestRefused(quint16 command, quint16 ackCode, QList<int> subjects);
 
 public Q_SLOTS:
     void onRequestParameter(int parameterId);

@@ -184,6 +184,16 @@ void DravikParameterHandler_v2::onQlpPacket(quint16 command, quint16 stateCode, 
     };
     if (failed) {
         log->debug(kTag, Q_FUNC_INFO, "acknowledge failure, params", names(affected, QStringLiteral(", ")));
+        if (isSet) {
+            // The device tells the host which of its requests the detector
+            // turned down: those of the instance that were waiting.
+            QList<int> refused;
+            for (int id : qAsConst(affected)) {
+                if (pending.contains(id))
+                    refused.append(id);
+            }
+            Q_EMIT requestRefused(command, ackCode, refused.isEmpty() ? affected : refused);
+        }
         failAffected();
         return;
     }

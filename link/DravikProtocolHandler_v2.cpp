@@ -129,6 +129,8 @@ void DravikProtocolHandler_v2::initCommandHandler(AbstractJobHandler_v2 *handler
     }
     connect(handler, &AbstractJobHandler_v2::sendQlpCommand, this, &DravikProtocolHandler_v2::onSendQlpCommand,
             Qt::UniqueConnection);
+    connect(handler, &AbstractJobHandler_v2::requestRefused, this, &DravikAbstractProtocolHandler_v2::requestRefused,
+            Qt::UniqueConnection);
     for (quint16 id : ids)
         m_handlers.insert(id, handler);
 }

@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -180,13 +181,35 @@ private Q_SLOTS:
             QVERIFY(qFuzzyCompare(stop - 1.0, length));
     }
 
+    // A window that begins before the chunk keeps the chunk's start; the
+    // bytes are cut in place, and a copy of the chunk held elsewhere keeps
+    // its own.
+    void cutBounds_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("startTime");
+        QTest::addColumn<float>("first");
+        QTest::addColumn<int>("samples");
+        QTest::newRow("window before the chunk") << 9.0 << 10.0 << 0.0f << 50;
+        QTest::newRow("window inside") << 10.2 << 10.2 << 20.0f << 30;
+    }
     void cutBounds()
     {
-        ChannelData chunk = chunkOf(QVector<float>(100, 1.0f), 10.0, 10.0);
-        // A window that begins before the chunk keeps the chunk's start.
-        ChunkEditing::cut(chunk, 1018, 100.0, 9.0, 10.5);
-        QCOMPARE(chunk.startTime, 10.0);
-        QCOMPARE(chunk.data->size(), 50 * 4);
+        QFETCH(double, start);
+        QFETCH(double, startTime);
+        QFETCH(float, first);
+        QFETCH(int, samples);
+        QVector<float> ramp(100);
+        std::iota(ramp.begin(), ramp.end(), 0.0f);
+        ChannelData chunk = chunkOf(ramp, 10.0, 10.0);
+        const ChannelData elsewhere = chunk;
+        ChunkEditing::cut(chunk, 1018, 100.0, start, 10.5);
+        QCOMPARE(chunk.startTime, startTime);
+        QCOMPARE(chunk.data->size(), samples * 4);
+        QCOMPARE(reinterpret_cast<const float *>(chunk.data->constData())[0], first);
+        QCOMPARE(reinterpret_cast<const float *>(chunk.data->constData())[samples - 1], first + samples - 1);
+        QCOMPARE(elsewhere.data->size(), 400);
+        QCOMPARE(reinterpret_cast<const float *>(elsewhere.data->constData())[99], 99.0f);
     }
 
     // The gating interval around the trigger is zeroed; its half-width comes

@@ -151,24 +151,32 @@ private Q_SLOTS:
         QTest::addColumn<QList<Result>>("results");
         QTest::addColumn<QList<QByteArray>>("unpacked");
         QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QList<int>>("refusal"); // acknowledge code and subjects of requestRefused
 
         const QString started = QStringLiteral("[DRAVIK.MH]: processed command StartMeasurement");
         const QString stopped = QStringLiteral("[DRAVIK.MH]: processed command StopMeasurement");
         QTest::newRow("start acknowledged") << 0x0F00 << 7 << 0 << QByteArray::fromHex("01") << QList<Result>{{0, true}}
-                                            << QList<QByteArray>() << QStringList{started};
+                                            << QList<QByteArray>() << QStringList{started} << QList<int>();
         QTest::newRow("start refused") << 0x0F00 << 0 << 1 << QByteArray() << QList<Result>{{0, false}}
-                                       << QList<QByteArray>() << QStringList{started};
+                                       << QList<QByteArray>() << QStringList{started} << QList<int>{1};
         QTest::newRow("stop acknowledged") << 0x0F01 << 3 << 0 << QByteArray() << QList<Result>{{1, true}}
-                                           << QList<QByteArray>() << QStringList{stopped};
+                                           << QList<QByteArray>() << QStringList{stopped} << QList<int>();
         QTest::newRow("discard acknowledged: silence") << 0x0F06 << 0 << 0 << QByteArray::fromHex("05")
-                                                       << QList<Result>() << QList<QByteArray>() << QStringList();
-        QTest::newRow("data frame whatever its codes")
-            << 0x0F5B << 9 << 4 << QByteArray::fromHex("0102030405") << QList<Result>()
-            << QList<QByteArray>{QByteArray::fromHex("0102030405")} << QStringList();
+                                                       << QList<Result>() << QList<QByteArray>() << QStringList()
+                                                       << QList<int>();
+        QTest::newRow("data frame whatever its codes but a refusal")
+            << 0x0F5B << 9 << 9 << QByteArray::fromHex("0102030405") << QList<Result>()
+            << QList<QByteArray>{QByteArray::fromHex("0102030405")} << QStringList() << QList<int>();
+        // Refused with the group named: data the device was told of is withheld.
+        QTest::newRow("transfer refused") << 0x0F5B << 9 << 7 << QByteArray::fromHex("02") << QList<Result>()
+                                          << QList<QByteArray>() << QStringList() << QList<int>{7, 2};
+        // Refused without a group: nothing was there to send.
         QTest::newRow("empty data frame is still forwarded")
-            << 0x0F5B << 0 << 0 << QByteArray() << QList<Result>() << QList<QByteArray>{QByteArray()} << QStringList();
+            << 0x0F5B << 0 << 6 << QByteArray() << QList<Result>() << QList<QByteArray>{QByteArray()} << QStringList()
+            << QList<int>();
         QTest::newRow("unknown frame is reported") << 0x0F02 << 0 << 0 << QByteArray::fromHex("0100") << QList<Result>()
-                                                   << QList<QByteArray>() << QStringList{" no handler for command 3842"};
+                                                   << QList<QByteArray>() << QStringList{" no handler for command 3842"}
+                                                   << QList<int>();
     }
 
     void frames()
@@ -180,9 +188,11 @@ private Q_SLOTS:
         QFETCH(QList<Result>, results);
         QFETCH(QList<QByteArray>, unpacked);
         QFETCH(QStringList, lines);
+        QFETCH(QList<int>, refusal);
 
         registerLinkMetaTypes();
         DravikMeasurementHandler_v2 job;
+        QSignalSpy refused(&job, &AbstractJobHandler_v2::requestRefused);
         QSignalSpy result(&job, &AbstractMeasurementJob_v2::measurementCommandResult);
         QSignalSpy unpack(&job, &DravikMeasurementHandler_v2::unpackData);
         QSignalSpy sent(&job, &AbstractJobHandler_v2::sendQlpCommand);
@@ -200,6 +210,9 @@ private Q_SLOTS:
             gotUnpacked.append(args.at(0).toByteArray());
         QCOMPARE(gotUnpacked, unpacked);
         QCOMPARE(sent.size(), 0);
+        QCOMPARE(refused.size(), refusal.isEmpty() ? 0 : 1);
+        if (!refusal.isEmpty())
+            QCOMPARE(QList<int>{refused.first().at(1).toInt()} + refused.first().at(2).value<QList<int>>(), refusal);
         const QStringList got = dravikLines(log);
         QCOMPARE(got.size(), lines.size());
         for (int i = 0; i < lines.size(); ++i)

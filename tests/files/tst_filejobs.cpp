@@ -72,16 +72,22 @@ QByteArray fileOf(int size)
     return data;
 }
 
+enum FailingReply { WholeReply, WrongChecksum, FirstByteOnly };
+
 // Answers each request in turn as the detector would; request failAt gets
-// ack instead (and a wrong checksum if asked).
+// ack instead, as a whole reply, with a wrong checksum, or cut to the
+// request's first byte (a refusal that names no transfer).
 void answer(DravikFileTransfer_v2 &job, const QSignalSpy &sent, const QByteArray &file, int failAt = -1,
-            quint16 ack = 0, bool wrongChecksum = false)
+            quint16 ack = 0, int how = WholeReply)
 {
+    const bool wrongChecksum = how == WrongChecksum;
     for (int i = 0; i < sent.size(); ++i) {
         const QByteArray request = payloadOf(sent, i);
         const quint16 code = i == failAt ? ack : 0;
         const quint16 command = commandOf(sent, i);
-        if (command == kInfo) {
+        if (i == failAt && how == FirstByteOnly) {
+            job.onQlpPacket(command, 0, code, request.left(1));
+        } else if (command == kInfo) {
             job.onQlpPacket(kInfo, 0, code, request);
         } else if (command == kBlock) {
             job.onQlpPacket(kBlock, 0, code, request.left(8));
@@ -190,27 +196,31 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("failAt");
         QTest::addColumn<quint16>("ack");
-        QTest::addColumn<bool>("wrongChecksum");
+        QTest::addColumn<int>("how");
         QTest::addColumn<int>("status");
-        QTest::newRow("announcement refused") << 0 << quint16(3) << false << 3;
-        QTest::newRow("first block refused") << 1 << quint16(1) << false << 3;
-        QTest::newRow("second block refused") << 2 << quint16(7) << false << 3;
-        QTest::newRow("last block refused") << 3 << quint16(0xFFFF) << false << 3;
-        QTest::newRow("checksum differs") << 4 << quint16(0) << true << 3;
-        QTest::newRow("checksum equal, ack set") << 4 << quint16(5) << false << 2;
+        QTest::newRow("announcement refused") << 0 << quint16(3) << int(WholeReply) << 3;
+        QTest::newRow("first block refused") << 1 << quint16(1) << int(WholeReply) << 3;
+        QTest::newRow("second block refused") << 2 << quint16(7) << int(WholeReply) << 3;
+        QTest::newRow("last block refused") << 3 << quint16(0xFFFF) << int(WholeReply) << 3;
+        QTest::newRow("checksum differs") << 4 << quint16(0) << int(WrongChecksum) << 3;
+        QTest::newRow("checksum equal, ack set") << 4 << quint16(5) << int(WholeReply) << 2;
+        // Too short for the id: the transfer waiting for that reply fails.
+        QTest::newRow("announcement refused, no id") << 0 << quint16(7) << int(FirstByteOnly) << 3;
+        QTest::newRow("block refused, no id") << 2 << quint16(7) << int(FirstByteOnly) << 3;
+        QTest::newRow("checksum refused, no id") << 4 << quint16(7) << int(FirstByteOnly) << 3;
     }
     void failures()
     {
         QFETCH(int, failAt);
         QFETCH(quint16, ack);
-        QFETCH(bool, wrongChecksum);
+        QFETCH(int, how);
         QFETCH(int, status);
         const QByteArray file = fileOf(130001);
         TransferRig rig;
         auto &[job, sent, states] = rig;
         quint32 id = 0;
         QVERIFY(job.addTransfer(file, id));
-        answer(job, sent, file, failAt, ack, wrongChecksum);
+        answer(job, sent, file, failAt, ack, how);
 
         // Nothing after the failing request; one report per acknowledged block.
         const int acknowledged = qMax(0, failAt - 1);
@@ -431,8 +441,9 @@ private Q_SLOTS:
         QCOMPARE(log.count(QtDebugMsg, QStringLiteral("[DRAVIK.LFR]: read log byte count %1").arg(written.size())), 1);
     }
 
-    // Only the log command's replies count, whatever their codes; a second end
-    // marker writes the same log again; a new request starts from nothing.
+    // Only the log command's replies count, whatever their codes but a
+    // refusal; a second end marker writes the same log again; a new request
+    // starts from nothing.
     void logRepliesAndRequests()
     {
         LogFileReader_v2 reader;
@@ -442,7 +453,7 @@ private Q_SLOTS:
         const QString file = path("codes.log");
         reader.readLogFile(file);
         reader.onQlpPacket(0x0F05, 0, 0, "other");
-        reader.onQlpPacket(kReadLog, 7, 3, "coded");
+        reader.onQlpPacket(kReadLog, 7, 9, "coded");
         reader.onQlpPacket(0x0F05, 0, 0, QByteArray());
         QVERIFY(!QFile::exists(file));
         reader.onQlpPacket(kReadLog, 0xFFFF, 0xFFFF, QByteArray());
@@ -456,6 +467,10 @@ private Q_SLOTS:
         reader.onQlpPacket(kReadLog, 0, 0, QByteArray());
         QCOMPARE(contents(file), QByteArray("coded"));
         QCOMPARE(done.size(), 2);
+        // A refusal is no empty log: nothing is written, the read failed.
+        reader.onQlpPacket(kReadLog, 0, 7, QByteArray());
+        QCOMPARE(done.last(), (QVariantList{false, file, qint64(0)}));
+        QCOMPARE(contents(file), QByteArray("coded"));
     }
 
     void logUnwritableFile_data()

@@ -10,10 +10,10 @@ class tst_AbstractDevice : public QObject
     Q_OBJECT
 
 private:
-    static QVariantMap maxVoltages() { return qApp->property("MaxVoltages").toMap(); }
+    static QVariantMap maxVoltages() { return QCoreApplication::instance()->property("MaxVoltages").toMap(); }
 
 private Q_SLOTS:
-    void init() { qApp->setProperty("MaxVoltages", QVariant()); }
+    void init() { QCoreApplication::instance()->setProperty("MaxVoltages", QVariant()); }
 
     void registerChannelRules()
     {
@@ -139,7 +139,7 @@ private Q_SLOTS:
         b.setSerial(QStringLiteral("B2"));
         b.setMaxVoltage(200000);
 
-        qApp->setProperty("MaxVoltages", QVariantMap{{QStringLiteral("other-1"), 5}});
+        QCoreApplication::instance()->setProperty("MaxVoltages", QVariantMap{{QStringLiteral("other-1"), 5}});
         a.simulateOpened();
         b.simulateOpened();
         QCOMPARE(maxVoltages(), (QVariantMap{{QStringLiteral("other-1"), 5},

@@ -114,6 +114,9 @@ private slots:
     void fullAcquisition()
     {
         setTimings(0, 1, 30000000, 20000000);
+        // Starting lasts long enough for the second start to find it busy on
+        // a loaded machine; the acquisition itself is 20 ms.
+        m_sim->setAcquisitionDelays(300, 30);
         const Response start = roundTrip(0x0F00);
         QCOMPARE(start.ack, quint16(0));
         QCOMPARE(start.state, quint16(2)); // Starting

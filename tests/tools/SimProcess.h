@@ -15,6 +15,11 @@ public:
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
 
+    // Keeps the simulator's log (stderr) for errorOutput() instead of passing
+    // it on; call before start().
+    void captureErrorOutput() { m_process.setProcessChannelMode(QProcess::SeparateChannels); }
+    QByteArray errorOutput() { return m_errors += m_process.readAllStandardError(); }
+    qint64 processId() const { return m_process.processId(); }
     // extra: scenario, time scale, faults. False with errorString() set if
     // the simulator did not come up within timeoutMs.
     bool start(const QStringList &extra, int timeoutMs = 10000);
@@ -33,4 +38,5 @@ private:
     QString m_program;
     QString m_address;
     QString m_error;
+    QByteArray m_errors;
 };

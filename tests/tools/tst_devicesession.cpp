@@ -157,20 +157,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<QSet<int>>("channels");
-        QTest::newRow("two measurements, every channel") << 2 << QSet<int>();
-        QTest::newRow("other channels only") << 1 << QSet<int>{1001};
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("two measurements, every channel") << 2 << QSet<int>() << int(ExitOk);
+        // Taken and counted, but a run that records nothing did not succeed.
+        QTest::newRow("other channels only") << 1 << QSet<int>{1001} << int(ExitMeasurementFailed);
     }
     void measurements()
     {
         QFETCH(int, count);
         QFETCH(QSet<int>, channels);
+        QFETCH(int, exitCode);
         DeviceSession::Config c = config(count, 50);
         c.channels = channels;
         int passedOn = 0;
         QCOMPARE(run(c, [&](DeviceSession &session) {
                      connect(&session, &DeviceSession::chunkTaken, this, [&](int id) { passedOn += id == 1021; });
                  }),
-                 int(ExitOk));
+                 exitCode);
         QStringList calls{"open", "setEnvironment"};
         for (int i = 0; i < count; ++i)
             calls << "start" << "stop";
@@ -180,14 +183,16 @@ private Q_SLOTS:
         QCOMPARE(m_report.measurements.size(), count);
         for (const RunReport::Measurement &m : qAsConst(m_report.measurements)) {
             QCOMPARE(m.chunks, 2);
-            QVERIFY(m.drained);
+            QVERIFY(m.drained && m.complete);
+            QCOMPARE(m.channels.value(1021).announced, 2);
             QCOMPARE(m.channels.value(1021).recorded, channels.isEmpty());
             QCOMPARE(m.channels.value(1021).samples, 3);
             QCOMPARE(m.channels.value(1021).peak, 3.0);
             QCOMPARE(m.channels.value(1021).name, QStringLiteral("Test voltage"));
         }
         QCOMPARE(m_report.chunksOutside, 0);
-        QVERIFY(m_error.isEmpty());
+        QCOMPARE(m_error.isEmpty(), exitCode == ExitOk);
+        QCOMPARE(m_report.recordedChunks(), passedOn);
     }
 
     void failures_data()
@@ -232,6 +237,44 @@ private Q_SLOTS:
             QVERIFY2(m_error.contains(message), qPrintable(m_error));
         QCOMPARE(m_device->calls, calls);
         QVERIFY(!m_device->isRunning());
+    }
+
+    // The GUI's session: once connected it waits; each start runs until the
+    // host stops it, and the session is open again after the last data.
+    void interactive()
+    {
+        DeviceSession::Config c = config(1, 50);
+        c.interactive = true;
+        c.quietMs = 50;
+        c.pollMs = 10;
+        DeviceSession session(m_device.get(), HostQuery(0, 1), c, &m_report);
+        QString error;
+        QVERIFY(session.attach(&error));
+        QVERIFY(!session.requestStart()); // not connected
+        session.begin();
+        QTRY_COMPARE(session.state(), DeviceSession::State::Open);
+        QVERIFY(!session.requestStop());
+        QSignalSpy states(&session, &DeviceSession::stateChanged);
+        for (int i = 1; i <= 2; ++i) {
+            QVERIFY(session.requestStart());
+            QVERIFY(!session.requestStart());
+            QTRY_COMPARE(session.state(), DeviceSession::State::Running);
+            states.clear();
+            QVERIFY(!states.wait(150)); // no duration: it runs until stopped
+            QVERIFY(session.requestStop());
+            QTRY_COMPARE(session.state(), DeviceSession::State::Open);
+            QCOMPARE(session.measurementIndex(), i);
+        }
+        session.abort(ExitOk, QStringLiteral("the window was closed"));
+        QTRY_COMPARE(session.state(), DeviceSession::State::Finished);
+        QCOMPARE(session.exitCode(), int(ExitOk));
+        QCOMPARE(m_device->calls,
+                 QStringList({"open", "setEnvironment", "start", "stop", "start", "stop", "close"}));
+        QCOMPARE(m_report.measurements.size(), 2);
+        for (const RunReport::Measurement &m : qAsConst(m_report.measurements)) {
+            QCOMPARE(m.chunks, 2);
+            QVERIFY(m.drained);
+        }
     }
 
     // The post-processing values announced while running, finite ones only.

@@ -65,6 +65,9 @@ private Q_SLOTS:
         row("firmware, two files", fw + QStringList{"@dir/one.dravikfw"}, 2, {}, {"unexpected argument"});
         row("log, OUT exists", {"log", "@dir/one.dravikfw", "--address", "127.0.0.1:9"}, 2, {}, {"give --overwrite"});
         row("log, OUT a folder", {"log", "@dir", "--address", "127.0.0.1:9", "--overwrite"}, 2, {}, {"is a directory"});
+        row("log, OUT empty", {"log", "", "--address", "127.0.0.1:9"}, 2, {}, {"the output file OUT is required"});
+        row("firmware, a folder", {"firmware", "@dir", "--address", "127.0.0.1:9"}, 2, {},
+            {"is a directory, not a firmware image"});
         row("log, address twice", log + QStringList{"--address", "127.0.0.1:10"}, 2, {}, {"given more than once"});
         row("gui, unknown tab", gui + QStringList{"--tab", "plots"}, 2, {}, {"dravik-host gui: --tab takes"});
         row("gui, unknown option", gui + QStringList{"--frobnicate"}, 2, {}, {"dravik-host gui: Unknown option"});

@@ -45,28 +45,12 @@ private:
     }
 
 private Q_SLOTS:
-    // 300 KB sent; the final state gives the exit code, the detector's log
-    // says whether it wrote the image.
-    void firmware_data()
-    {
-        QTest::addColumn<QStringList>("simulator");
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<int>("finalState");
-        QTest::addColumn<int>("exitCode");
-        QTest::newRow("written") << QStringList{} << "2" << 6 << 0;
-        // The detector reports a wrong checksum: the image never counts as arrived.
-        QTest::newRow("corrupt checksum") << QStringList{"--corrupt-checksum"} << "0" << 3 << 8;
-        // The image arrives, the detector refuses the write order (modes 0 to 3).
-        QTest::newRow("mode refused") << QStringList{} << "9" << 7 << 9;
-    }
+    // 300 KB sent and written; the detector's log says it wrote the image.
+    // Updates that fail are rows of tst_faultmatrix.
     void firmware()
     {
-        QFETCH(QStringList, simulator);
-        QFETCH(QString, mode);
-        QFETCH(int, finalState);
-        QFETCH(int, exitCode);
         SimProcess sim(QStringLiteral(DRAVIK_SIM_PATH));
-        QVERIFY2(sim.start(simulator), qPrintable(sim.errorString()));
+        QVERIFY2(sim.start({}), qPrintable(sim.errorString()));
         QTemporaryDir dir;
         const QString image = dir.filePath("new.dravikfw");
         QByteArray bytes(300000, Qt::Uninitialized);
@@ -77,39 +61,34 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         file.close();
 
-        const HostProcess::Result r = host("firmware", image, sim.address(), {"--mode", mode, "--json"});
-        QVERIFY2(r.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(r.exitCode).arg(r.err)));
+        const HostProcess::Result r = host("firmware", image, sim.address(), {"--mode", "2", "--json"});
+        QVERIFY2(r.exitCode == 0, qPrintable(QStringLiteral("exit %1: %2").arg(r.exitCode).arg(r.err)));
         const QJsonObject json = QJsonDocument::fromJson(r.out.toUtf8()).object();
-        QCOMPARE(json.value("exit_code").toInt(), exitCode);
-        QCOMPARE(json.value("final_state").toInt(), finalState);
-        QCOMPARE(json.value("written").toBool(), exitCode == 0);
-        if (exitCode == 0) {
-            QCOMPARE(json.value("bytes").toDouble(), 300000.0);
-            QCOMPARE(json.value("mode").toInt(), 2);
-            QCOMPARE(json.value("progress").toDouble(), 1.0);
-            QVERIFY2(r.err.contains("state 6: Writing successful"), qPrintable(r.err));
-            // The states in the order the update goes, each progress within [0, 1].
-            QList<int> states;
-            for (const QJsonValue &v : json.value("states").toArray()) {
-                const QJsonObject s = v.toObject();
-                states.append(s.value("state").toInt());
-                const double progress = s.value("progress").toDouble(-1);
-                QVERIFY2(progress >= 0.0 && progress <= 1.0, qPrintable(QString::number(progress)));
-                QVERIFY(!s.value("description").toString().isEmpty());
-            }
-            QVERIFY2(states.value(0) == 0 && states.contains(2) && states.last() == 6 && !states.contains(3),
-                     qPrintable(QJsonDocument(json).toJson()));
-            QVERIFY(std::is_sorted(states.begin(), states.end()));
-        } else {
-            QVERIFY(json.value("error").toString().contains(QStringLiteral("state %1").arg(finalState)));
+        QCOMPARE(json.value("exit_code").toInt(), 0);
+        QCOMPARE(json.value("final_state").toInt(), 6);
+        QVERIFY(json.value("written").toBool());
+        QCOMPARE(json.value("bytes").toDouble(), 300000.0);
+        QCOMPARE(json.value("mode").toInt(), 2);
+        QCOMPARE(json.value("progress").toDouble(), 1.0);
+        QVERIFY2(r.err.contains("state 6: Writing successful"), qPrintable(r.err));
+        // The states in the order the update goes, each progress within [0, 1].
+        QList<int> states;
+        for (const QJsonValue &v : json.value("states").toArray()) {
+            const QJsonObject s = v.toObject();
+            states.append(s.value("state").toInt());
+            const double progress = s.value("progress").toDouble(-1);
+            QVERIFY2(progress >= 0.0 && progress <= 1.0, qPrintable(QString::number(progress)));
+            QVERIFY(!s.value("description").toString().isEmpty());
         }
+        QVERIFY2(states.value(0) == 0 && states.contains(2) && states.last() == 6 && !states.contains(3),
+                 qPrintable(QJsonDocument(json).toJson()));
+        QVERIFY(std::is_sorted(states.begin(), states.end()));
 
         const QString out = dir.filePath("detector.log");
         const HostProcess::Result l = host("log", out, sim.address());
         QVERIFY2(l.exitCode == 0, qPrintable(l.err));
-        const QByteArray text = readFile(out);
-        QCOMPARE(text.count("firmware written: 300000 bytes, mode 2"), exitCode == 0 ? 1 : 0);
-        QCOMPARE(text.count("firmware written"), exitCode == 0 ? 1 : 0);
+        QCOMPARE(readFile(out).count("firmware written"), 1);
+        QCOMPARE(readFile(out).count("firmware written: 300000 bytes, mode 2"), 1);
     }
 
     // The log arrives whole in pieces of 7 bytes: a second read holds the
@@ -136,27 +115,6 @@ private Q_SLOTS:
         const QByteArray since = two.mid(one.size());
         QVERIFY2(since.contains("connection closed") && since.contains("connection from 127.0.0.1:"), since.constData());
         QVERIFY(!since.contains("boot:"));
-    }
-
-    // A detector that stops answering once the link is up never sends the
-    // end of its log; the host gives up after --timeout, writes nothing, and
-    // says so with its own exit code.
-    void logTimesOut()
-    {
-        SimProcess sim(QStringLiteral(DRAVIK_SIM_PATH));
-        QVERIFY2(sim.start({"--silent-after-frames", "60"}), qPrintable(sim.errorString()));
-        QTemporaryDir dir;
-        const QString out = dir.filePath("detector.log");
-        const HostProcess::Result r = host("log", out, sim.address(), {"--timeout", "2", "--json"});
-        QVERIFY2(r.exitCode == 11, qPrintable(QStringLiteral("exit %1: %2").arg(r.exitCode).arg(r.err)));
-        QVERIFY2(r.err.contains("did not finish its log within 2 s"), qPrintable(r.err));
-        QVERIFY2(r.err.contains("reading the detector's log"), qPrintable(r.err));
-        // Connecting, 2 s of waiting and closing; far from any wait without end.
-        QVERIFY2(r.elapsedMs >= 2000 && r.elapsedMs < 15000, qPrintable(QString::number(r.elapsedMs)));
-        QVERIFY(!QFileInfo::exists(out));
-        const QJsonObject json = QJsonDocument::fromJson(r.out.toUtf8()).object();
-        QCOMPARE(json.value("exit_code").toInt(), 11);
-        QVERIFY(!json.value("written").toBool());
     }
 };
 

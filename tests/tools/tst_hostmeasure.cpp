@@ -4,7 +4,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -13,7 +12,8 @@
 // dravik-host measure as the test engineer runs it: the simulator and the host
 // as separate processes on loopback, the recording read back with the HDF5
 // library. Every process wait is bounded; no test sleeps. Command lines that
-// end before a detector answers are in tst_hostcommandline.
+// end before a detector answers are in tst_hostcommandline, runs that fail
+// in tst_faultmatrix.
 class tst_HostMeasure : public QObject
 {
     Q_OBJECT
@@ -154,84 +154,6 @@ private Q_SLOTS:
             QVERIFY2(seen == QSet<int>(channels.begin(), channels.end()),
                      qPrintable(QStringLiteral("%1: %2 datasets").arg(group).arg(sets.size())));
         }
-    }
-
-    // The run fails after the connection: the documented exit code, and no
-    // file (an older one stays as it was).
-    void failedRun_data()
-    {
-        QTest::addColumn<QStringList>("simulator");
-        QTest::addColumn<bool>("olderFile");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QStringList>("messages");
-        const QStringList lost{"the link to the detector was lost"};
-        QTest::newRow("link dropped when running, older file there")
-            << QStringList{"--scenario", "dac", "--drop-in-state", "3"} << true << 6 << lost;
-        QTest::newRow("link dropped when stopping")
-            << QStringList{"--scenario", "dac", "--drop-in-state", "8"} << false << 6 << lost;
-        // The device's notification is shown with its severity.
-        QTest::newRow("firmware 22 rejected") << QStringList{"--firmware-version", "22"} << false << 5
-                                              << QStringList{"device error: ", "firmware not supported"};
-    }
-    void failedRun()
-    {
-        QFETCH(QStringList, simulator);
-        QFETCH(bool, olderFile);
-        QFETCH(int, exitCode);
-        QFETCH(QStringList, messages);
-
-        SimProcess sim(QStringLiteral(DRAVIK_SIM_PATH));
-        QVERIFY2(sim.start(simulator), qPrintable(sim.errorString()));
-        QTemporaryDir dir;
-        const QString output = dir.filePath(QStringLiteral("run.h5"));
-        QFile old(output);
-        if (olderFile) {
-            QVERIFY(old.open(QIODevice::WriteOnly));
-            old.write("an older recording");
-            old.close();
-        }
-        const HostProcess::Result r = runHost(measure(sim.address(), output)
-                                              + QStringList{"--duration", "0.5", "--count", "2", "--channels", "1021",
-                                                            "--overwrite", "--json"});
-        QCOMPARE(r.exitCode, exitCode);
-        for (const QString &message : messages)
-            QVERIFY2(r.err.contains(message), qPrintable(r.err));
-        const QJsonObject json = QJsonDocument::fromJson(r.out.toUtf8()).object();
-        QCOMPARE(json.value("exit_code").toInt(), exitCode);
-        QVERIFY(!json.value("file_written").toBool());
-        QCOMPARE(leftovers(dir), olderFile ? QStringList{QStringLiteral("run.h5")} : QStringList());
-        if (olderFile) {
-            QVERIFY(old.open(QIODevice::ReadOnly));
-            QCOMPARE(old.readAll(), QByteArray("an older recording"));
-        }
-    }
-
-    void interruptedRunLeavesNoFile()
-    {
-        SimProcess sim(QStringLiteral(DRAVIK_SIM_PATH));
-        QVERIFY2(sim.start({"--scenario", "dac"}), qPrintable(sim.errorString()));
-        QTemporaryDir dir;
-        QProcess host;
-        host.setProcessEnvironment(HostProcess::cleanEnvironment());
-        host.start(QStringLiteral(DRAVIK_HOST_PATH), measure(sim.address(), dir.filePath(QStringLiteral("run.h5")))
-                                                         + QStringList{"--duration", "60", "--channels", "1021"});
-        QVERIFY(host.waitForStarted(10000));
-        QByteArray err;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                host.waitForReadyRead(100);
-                err += host.readAllStandardError();
-                return err.contains("measurement 1 of 1: running") || host.state() != QProcess::Running;
-            },
-            20000));
-        QVERIFY(QFile::exists(dir.filePath(QStringLiteral(".run.h5.%1.partial").arg(host.processId()))));
-        host.terminate();
-        QVERIFY(host.waitForFinished(20000));
-        err += host.readAllStandardError();
-        QCOMPARE(host.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(host.exitCode(), 130);
-        QVERIFY2(err.contains("interrupted"), err.constData());
-        QCOMPARE(leftovers(dir), QStringList());
     }
 };
 

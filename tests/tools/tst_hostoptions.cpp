@@ -51,11 +51,13 @@ private Q_SLOTS:
             QTest::addRow("remote %s", remote) << address(remote) << false << "needs --allow-remote";
         QTest::newRow("remote allowed") << address("192.168.220.100:10001", true) << true << "192.168.220.100:10001";
         // Malformed whether remote is allowed or not.
-        for (const char *malformed : {"127.0.0.1", "127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:http", "[::1]:4000",
-                                      "::1:4000"})
+        for (const char *malformed : {"127.0.0.1", "127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:http"})
             QTest::addRow("malformed %s", malformed) << address(malformed, true) << false << "--address:";
+        for (const char *v6 : {"[::1]:4000", "::1:4000"})
+            QTest::addRow("IPv6 %s", v6) << address(v6, true) << false << "IPv4 only; give an IPv4 address";
         for (const char *timeout : {"0", "3601", "nan", "ten"})
-            QTest::addRow("timeout %s", timeout) << (address("127.0.0.1:1") + QStringList{"--timeout", timeout}) << false << "--timeout";
+            QTest::addRow("timeout %s", timeout) << (address("127.0.0.1:1") + QStringList{"--timeout", timeout}) << false
+                                                 << QStringLiteral("'%1' is not a number of seconds above 0").arg(timeout);
     }
     void connectionOptions()
     {
@@ -178,6 +180,7 @@ private Q_SLOTS:
         QTest::newRow("stray argument") << (base() + QStringList{"extra"}) << "unexpected argument 'extra'";
         QTest::newRow("count 0") << (base() + QStringList{"--count", "0"}) << "--count";
         QTest::newRow("negative duration") << (base() + QStringList{"--duration", "-1"}) << "--duration";
+        QTest::newRow("duration 0") << (base() + QStringList{"--duration", "0"}) << "above 0 and at most 86400";
         QTest::newRow("measurement mode 3") << (base() + QStringList{"--measurement-mode", "3"}) << "--measurement-mode";
         QTest::newRow("unknown operation mode") << (base() + QStringList{"--operation-mode", "AC"}) << "unknown mode 'AC'";
         QTest::newRow("charge 0") << (base() + QStringList{"--charge", "0"}) << "--charge";
@@ -287,6 +290,9 @@ private Q_SLOTS:
         QTest::newRow("unknown key") << QByteArray(R"({"Baudrate": 9600})") << "unknown key \"Baudrate\"";
         QTest::newRow("number as text") << QByteArray(R"({"HoldTimeDG0": "200000"})") << "must be a number";
         QTest::newRow("flag as number") << QByteArray(R"({"DevelopMode": 1})") << "true or false";
+        // The plug-in would take another interval than the one recorded.
+        QTest::newRow("alive -5") << QByteArray(R"({"AliveTimout": -5})") << "from 1000 to 10000, not -5";
+        QTest::newRow("alive 1e12") << QByteArray(R"({"AliveTimout": 1e12})") << "from 1000 to 10000, not 1e+12";
         QTest::newRow("not an object") << QByteArray("[1, 2]") << "one JSON object";
         QTest::newRow("not JSON") << QByteArray("AliveTimout=1000") << "not JSON";
         QTest::newRow("missing file") << QByteArray() << "absent.json";

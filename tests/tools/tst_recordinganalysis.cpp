@@ -137,6 +137,16 @@ private Q_SLOTS:
                                                     << QVector<float>{3, -1};
         QTest::newRow("NaN skipped, an empty column is NaN") << QVector<float>{nan, 2, nan, nan} << 2
                                                              << QVector<float>{2, nan} << QVector<float>{2, nan};
+        // Columns of 40 samples go through the vector loop: each extreme is
+        // followed by a NaN in the same lane, and the scalar tail has one.
+        QVector<float> wide(80, 1.0f);
+        for (int i : {20, 31, 58, 63, 79})
+            wide[i] = nan;
+        wide[4] = 5;
+        wide[15] = -3;
+        wide[42] = 9;
+        wide[47] = -7;
+        QTest::newRow("NaN in the vector loop") << wide << 2 << QVector<float>{-3, -7} << QVector<float>{5, 9};
     }
     void decimation()
     {

@@ -40,8 +40,9 @@ bool CommandLine::parse(const QStringList &args, const QString &missing, double 
     }
     const QStringList positional = m_parser.positionalArguments();
     const int expected = missing.isEmpty() ? 0 : 1;
-    if (positional.size() != expected) {
-        *exitCode = usageError(positional.size() < expected
+    // An empty argument ("$UNSET") names no file either.
+    if (positional.size() != expected || (expected == 1 && positional.first().trimmed().isEmpty())) {
+        *exitCode = usageError(positional.size() <= expected
                                    ? missing
                                    : QStringLiteral("unexpected argument '%1'").arg(positional.at(expected)));
         return false;

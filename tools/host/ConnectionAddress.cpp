@@ -12,7 +12,11 @@ bool ConnectionAddress::parse(const QString &text, ConnectionAddress *address, Q
     }
     const QString host = trimmed.left(colon);
     if (host.contains(QLatin1Char(':')) || host.startsWith(QLatin1Char('['))) {
-        *error = QStringLiteral("'%1': the plug-in takes an IPv4 address or a host name, not IPv6").arg(text);
+        // The plug-in's connection setting is "host:port", which an IPv6
+        // address does not fit; the simulator listens on 127.0.0.1 as well.
+        *error = QStringLiteral("'%1': the plug-in connects over IPv4 only; give an IPv4 address or a host name "
+                                "(for dravik-sim: 127.0.0.1:PORT)")
+                     .arg(text);
         return false;
     }
     if (host.contains(QLatin1Char(' '))) {

@@ -51,7 +51,7 @@ bool ConnectionOptions::take(const QCommandLineParser &parser, const QString &de
     }
     if (isSet("timeout") && (!toDouble(value("timeout"), &timeoutSeconds) || timeoutSeconds <= 0
                              || timeoutSeconds > 3600)) {
-        *error = QStringLiteral("--timeout: '%1' is not a number of seconds from 0 to 3600").arg(value("timeout"));
+        *error = QStringLiteral("--timeout: '%1' is not a number of seconds above 0 and at most 3600").arg(value("timeout"));
         return false;
     }
     json = isSet("json");

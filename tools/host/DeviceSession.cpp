@@ -64,7 +64,9 @@ DeviceSession::DeviceSession(QObject *device, const HostQuery &query, const Conf
     m_deadline.setSingleShot(true);
     m_runTimer.setSingleShot(true);
     m_drainPoll.setInterval(m_config.pollMs);
+    m_stallWatch.setInterval(std::max(1, m_config.stallMs / 8));
     connect(&m_deadline, &QTimer::timeout, this, &DeviceSession::onDeadline);
+    connect(&m_stallWatch, &QTimer::timeout, this, &DeviceSession::onStallWatch);
     connect(&m_runTimer, &QTimer::timeout, this, &DeviceSession::onRunElapsed);
     connect(&m_drainPoll, &QTimer::timeout, this, &DeviceSession::onDrainPoll);
 }
@@ -143,6 +145,8 @@ QString DeviceSession::stateName() const
         return QStringLiteral("closing");
     case State::Finished:
         return QStringLiteral("finished");
+    case State::Open:
+        return QStringLiteral("connected");
     }
     return QString();
 }
@@ -159,7 +163,16 @@ double DeviceSession::sinceBegin() const
 
 void DeviceSession::setState(State state)
 {
+    if (m_state == state)
+        return;
     m_state = state;
+    Q_EMIT stateChanged(state);
+}
+
+QString DeviceSession::measurementLabel() const
+{
+    return m_config.interactive ? QStringLiteral("measurement %1").arg(m_index)
+                                : QStringLiteral("measurement %1 of %2").arg(m_index).arg(m_config.count);
 }
 
 bool DeviceSession::inMeasurement() const
@@ -178,6 +191,8 @@ QString DeviceSession::statusText(int status) const
 void DeviceSession::begin()
 {
     m_clock.start();
+    m_stallClock.start();
+    m_stallWatch.start();
     setState(State::Connecting);
     Q_EMIT progress(QStringLiteral("connecting to %1").arg(m_config.address));
     m_deadline.start(m_config.timeoutMs);
@@ -243,13 +258,51 @@ void DeviceSession::checkStartable()
         fail(ExitDetectorRejected, QStringLiteral("the detector was rejected: %1").arg(m_rejection));
         return;
     }
+    if (m_config.interactive && m_state == State::Configuring) {
+        setState(State::Open);
+        return;
+    }
     if (!m_device->isOpenAndStartable()) {
         fail(ExitDetectorRejected, m_lastWarning.isEmpty()
                                        ? QStringLiteral("the device is open but cannot start")
                                        : QStringLiteral("the device cannot start: %1").arg(m_lastWarning));
         return;
     }
-    startMeasurement(1);
+    startMeasurement(m_index + 1);
+}
+
+bool DeviceSession::requestStart()
+{
+    if (!m_config.interactive || m_state != State::Open || m_exiting)
+        return false;
+    checkStartable();
+    return true;
+}
+
+bool DeviceSession::requestStop()
+{
+    if (!m_config.interactive || m_exiting)
+        return false;
+    if (m_state == State::Running) {
+        onRunElapsed();
+        return true;
+    }
+    if (m_state != State::Starting)
+        return false;
+    // The device carries out a stop given while its start is pending.
+    setState(State::Stopping);
+    m_deadline.start(m_config.timeoutMs);
+    Q_EMIT progress(QStringLiteral("%1: stopping").arg(measurementLabel()));
+    if (!m_exiting)
+        m_device->stop(false);
+    return true;
+}
+
+void DeviceSession::setQuery(const HostQuery &query)
+{
+    m_query = query;
+    if (m_state == State::Open)
+        m_device->setEnvironment(m_query);
 }
 
 void DeviceSession::startMeasurement(int index)
@@ -261,11 +314,13 @@ void DeviceSession::startMeasurement(int index)
     m.startedAt = QDateTime::currentDateTimeUtc();
     m_report->measurements.append(m);
     m_measurementClock.start();
+    m_measurementOpen = true;
+    m_measurementWarning.clear();
     setState(State::Starting);
     Q_EMIT measurementBegins(index);
     if (m_exiting)
         return;
-    Q_EMIT progress(QStringLiteral("measurement %1 of %2: starting").arg(index).arg(m_config.count));
+    Q_EMIT progress(QStringLiteral("%1: starting").arg(measurementLabel()));
     if (m_exiting)
         return;
     m_deadline.start(m_config.timeoutMs);
@@ -285,8 +340,9 @@ void DeviceSession::onReady(bool ready)
     m_deadline.stop();
     setState(State::Running);
     m_runClock.start();
-    m_runTimer.start(m_config.durationMs);
-    Q_EMIT progress(QStringLiteral("measurement %1 of %2: running").arg(m_index).arg(m_config.count));
+    if (!m_config.interactive)
+        m_runTimer.start(m_config.durationMs);
+    Q_EMIT progress(QStringLiteral("%1: running").arg(measurementLabel()));
     Q_EMIT measurementRunning(m_index);
 }
 
@@ -303,7 +359,7 @@ void DeviceSession::onRunElapsed()
     }
     setState(State::Stopping);
     m_deadline.start(m_config.timeoutMs);
-    Q_EMIT progress(QStringLiteral("measurement %1 of %2: stopping").arg(m_index).arg(m_config.count));
+    Q_EMIT progress(QStringLiteral("%1: stopping").arg(measurementLabel()));
     if (m_exiting)
         return;
     m_device->stop(false);
@@ -320,7 +376,8 @@ void DeviceSession::onStopped(int status)
         m_deadline.stop();
         m_report->measurements.last().stopStatus = status;
         if (status != 0) {
-            fail(ExitMeasurementFailed, QStringLiteral("the measurement ended with %1").arg(statusText(status)));
+            fail(ExitMeasurementFailed,
+                 withDeviceWarning(QStringLiteral("the measurement ended with %1").arg(statusText(status))));
             return;
         }
         setState(State::Draining);
@@ -332,8 +389,8 @@ void DeviceSession::onStopped(int status)
     }
     if (m_state == State::Starting || m_state == State::Running) {
         m_report->measurements.last().stopStatus = status;
-        fail(ExitMeasurementFailed,
-             QStringLiteral("the measurement stopped before its time (%1)").arg(statusText(status)));
+        fail(ExitMeasurementFailed, withDeviceWarning(QStringLiteral("the measurement stopped before its time (%1)")
+                                                          .arg(statusText(status))));
     }
 }
 
@@ -351,15 +408,68 @@ void DeviceSession::onDrainPoll()
         measurementDone(true);
 }
 
+void DeviceSession::onStallWatch()
+{
+    const qint64 gapMs = m_stallClock.restart();
+    if (gapMs < m_config.stallMs || !m_measurementOpen || m_report->measurements.isEmpty())
+        return;
+    // Stopped (SIGSTOP, a debugger) or starved: the detector went on
+    // measuring, and what it could not keep for us is gone.
+    m_report->measurements.last().hostStallSeconds += gapMs / 1000.0;
+    Q_EMIT progress(QStringLiteral("warning: dravik-host did not run for %1 s during measurement %2; the detector "
+                                   "keeps only a limited number of frames, so data of that time may be missing")
+                        .arg(gapMs / 1000.0, 0, 'f', 1)
+                        .arg(m_index));
+}
+
+QString DeviceSession::withDeviceWarning(const QString &message) const
+{
+    return m_measurementWarning.isEmpty() ? message
+                                          : QStringLiteral("%1; the device said: %2").arg(message, m_measurementWarning);
+}
+
+void DeviceSession::endMeasurement()
+{
+    if (!m_measurementOpen)
+        return;
+    m_measurementOpen = false;
+    Q_EMIT measurementEnds(m_index);
+}
+
 void DeviceSession::measurementDone(bool drained)
 {
     m_drainPoll.stop();
     m_deadline.stop();
     RunReport::Measurement &m = m_report->measurements.last();
     m.drained = drained;
-    Q_EMIT measurementEnds(m_index);
+    // A recording must never pass for complete without its data.
+    QString missing;
+    if (!drained) {
+        const QVariant state = m_device->value(kMeasurementState);
+        missing = QStringLiteral("measurement %1: data was still due %2 s after the stop (detector state %3)")
+                      .arg(m_index)
+                      .arg(m_config.timeoutMs / 1000.0)
+                      .arg(state.isValid() ? state.toString() : QStringLiteral("unknown"));
+    } else if (m.notTaken > 0) {
+        missing = QStringLiteral("measurement %1: %2 chunk(s) the device announced could not be taken")
+                      .arg(m_index)
+                      .arg(m.notTaken);
+    }
+    m.complete = missing.isEmpty();
+    if (m.complete && m_index == m_config.count && m_report->recordedChunks() == 0)
+        missing = QStringLiteral("no data: not one chunk was recorded in %1 measurement(s)").arg(m_index);
+    endMeasurement();
+    if (!missing.isEmpty()) {
+        fail(ExitMeasurementFailed, withDeviceWarning(missing));
+        return;
+    }
     if (m_exiting)
         return;
+    if (m_config.interactive) {
+        m_measurementClock.invalidate();
+        setState(State::Open);
+        return;
+    }
     if (m_index < m_config.count) {
         startMeasurement(m_index + 1);
         return;
@@ -409,14 +519,14 @@ void DeviceSession::onChannelDataAvailable(int channelId, int token)
     if (!ok) {
         ++m_report->chunksLost;
         Q_EMIT progress(QStringLiteral("warning: chunk %1 of channel %2 could not be taken").arg(token).arg(channelId));
+    }
+    // Kept while the measurement is open, also when it is being cut short:
+    // what it measured goes into the recording.
+    if (!m_measurementOpen || m_report->measurements.isEmpty()) {
+        m_report->chunksOutside += ok ? 1 : 0;
         return;
     }
-    if (!inMeasurement() || m_report->measurements.isEmpty() || m_exiting) {
-        ++m_report->chunksOutside;
-        return;
-    }
-    m_sinceChunk.start();
-
+    RunReport::Measurement &m = m_report->measurements.last();
     auto info = m_channelInfo.find(channelId);
     if (info == m_channelInfo.end()) {
         ChannelInfo ci;
@@ -430,11 +540,17 @@ void DeviceSession::onChannelDataAvailable(int channelId, int token)
     channel.id = channelId;
     channel.name = info->name;
     channel.unit = info->unit;
-    channel.dataType = chunk.dataType;
+    channel.dataType = ok ? chunk.dataType : info->dataType;
     channel.sampleRate = info->sampleRate;
     channel.recorded = m_config.channels.isEmpty() || m_config.channels.contains(channelId);
+    RunReport::announce(m, channel).announced += 1;
+    if (!ok) {
+        ++m.notTaken;
+        return;
+    }
+    m_sinceChunk.start();
     const qint64 bytes = chunk.data ? chunk.data->size() : 0;
-    RunReport::tally(m_report->measurements.last(), channel, samplesOf(chunk), bytes, peakOf(chunk));
+    RunReport::tally(m, channel, samplesOf(chunk), bytes, peakOf(chunk));
     if (channel.recorded)
         Q_EMIT chunkTaken(channelId, chunk, *info);
 }
@@ -447,8 +563,11 @@ void DeviceSession::onNotification(StatusType severity, QString text, int token)
     n.token = token;
     n.atSeconds = sinceBegin();
     m_report->notifications.append(n);
-    if (severity >= StatusWarning)
+    if (severity >= StatusWarning) {
         m_lastWarning = text;
+        if (m_measurementOpen)
+            m_measurementWarning = text;
+    }
     if (severity == StatusError && (m_state == State::Connecting || m_state == State::Configuring))
         m_rejection = text;
     Q_EMIT notified(int(severity), text);
@@ -501,7 +620,6 @@ void DeviceSession::onDeadline()
             fail(ExitMeasurementFailed, QStringLiteral("the detector did not stop within %1 s").arg(seconds));
         break;
     case State::Draining:
-        Q_EMIT progress(QStringLiteral("warning: data still arriving %1 s after the stop; going on").arg(seconds));
         measurementDone(false);
         break;
     case State::Closing:
@@ -569,6 +687,8 @@ void DeviceSession::finish()
     m_deadline.stop();
     m_runTimer.stop();
     m_drainPoll.stop();
+    m_stallWatch.stop();
+    endMeasurement();
     setState(State::Finished);
     Q_EMIT finished(m_exitCode);
 }

@@ -30,12 +30,25 @@ class RunReport;
 // chunkTaken(); shots the device reports dropped are counted too. Failures
 // end the run with one of the exit codes of ExitCode.h: the session stops a
 // running detector and closes the link before it reports finished().
+//
+// An interactive session (Config::interactive, the GUI's) leaves the start and
+// stop to the host: once connected it waits in Open; requestStart() runs the
+// next measurement until requestStop(), then it is Open again. Failures end
+// it as they end a run; abort() closes it.
+//
+// A measurement counts as complete when it ran its time, the detector went
+// idle with its data handed over, and every announced chunk was taken; one
+// that is not ends the run with ExitMeasurementFailed, as does a run in which
+// no chunk was recorded. A measurement cut short still ends with
+// measurementEnds() (its report says it is not complete), so that what it
+// measured is kept. Time the host itself did not run while measuring is
+// warned about and counted: the detector keeps only so many frames.
 class DeviceSession : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class State { Idle, Connecting, Configuring, Starting, Running, Stopping, Draining, Closing, Finished };
+    enum class State { Idle, Connecting, Configuring, Starting, Running, Stopping, Draining, Closing, Finished, Open };
     Q_ENUM(State)
 
     struct Config
@@ -47,6 +60,8 @@ public:
         QString address;       // for messages only; the device already has it
         int quietMs = 300;     // no chunks for this long after a stop: the data is in
         int pollMs = 50;
+        bool interactive = false; // the host starts and stops each measurement; count and duration unused
+        int stallMs = 1000;    // the host not running for this long while measuring is reported
     };
 
     // device must implement DeviceInterface; report outlives the session.
@@ -60,6 +75,18 @@ public:
     // Ends the run with exitCode (from outside: an interrupt, a recording that
     // failed). The detector is stopped and the link closed first.
     void abort(int exitCode, const QString &message);
+
+    // Interactive sessions only. requestStart() in Open starts the next
+    // measurement (false in any other state); requestStop() stops a
+    // measurement that is starting or running (false otherwise).
+    bool requestStart();
+    bool requestStop();
+    // The environment for the next measurements: handed to the device at once
+    // when the session is Open, else when it has connected.
+    void setQuery(const HostQuery &query);
+    const HostQuery &query() const { return m_query; }
+    // The measurement under way or the last one, from 1; 0 before the first.
+    int measurementIndex() const { return m_index; }
 
     State state() const { return m_state; }
     QString stateName() const;
@@ -80,6 +107,7 @@ Q_SIGNALS:
     void notified(int severity, const QString &text);
     void progress(const QString &text);
     void finished(int exitCode);
+    void stateChanged(DeviceSession::State state);
 
 private Q_SLOTS:
     // Connected by name to the device's signals.
@@ -101,7 +129,12 @@ private:
     void onDeadline();
     void onRunElapsed();
     void onDrainPoll();
+    void onStallWatch();
     void measurementDone(bool drained);
+    // Emits measurementEnds() for a measurement begun and not ended yet.
+    void endMeasurement();
+    // message, followed by the device's last warning of this measurement.
+    QString withDeviceWarning(const QString &message) const;
     void fail(int exitCode, const QString &message);
     void windDown();
     void closeLink();
@@ -110,6 +143,7 @@ private:
     bool inMeasurement() const;
     QString statusText(int status) const;
     double sinceBegin() const;
+    QString measurementLabel() const;
 
     QObject *m_object;
     DeviceInterface *m_device;
@@ -126,11 +160,15 @@ private:
     QString m_error;
     QString m_rejection;
     QString m_lastWarning;
+    QString m_measurementWarning;
+    bool m_measurementOpen = false;
     QHash<int, ChannelInfo> m_channelInfo;
 
     QTimer m_deadline;
     QTimer m_runTimer;
     QTimer m_drainPoll;
+    QTimer m_stallWatch;
+    QElapsedTimer m_stallClock;
     QElapsedTimer m_clock;       // since begin()
     QElapsedTimer m_measurementClock;
     QElapsedTimer m_runClock;    // since ready

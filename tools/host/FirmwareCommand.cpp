@@ -122,7 +122,9 @@ int FirmwareCommand::run(const QStringList &args, QTextStream &out, QTextStream 
     // The image is opaque: read whole, sent unchanged.
     const QString path = commandLine.positional();
     QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+    if (QFileInfo(path).isDir())
+        return usageError(QStringLiteral("%1 is a directory, not a firmware image").arg(path));
+    if (!file.open(QIODevice::ReadOnly))
         return usageError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
     if (file.size() > kMaxImageBytes)
         return usageError(QStringLiteral("%1 is larger than the detector's 64 MiB").arg(path));

@@ -4,34 +4,28 @@
 
 #include "ConnectionOptions.h"
 #include "DeviceInterface.h"
-#include "DeviceLink.h"
 #include "DeviceSession.h"
-#include "HostQuery.h"
 #include "ExitCode.h"
+#include "LiveView.h"
 #include "LogRouter.h"
-#include "MeasureCommand.h"
+#include "OperationModeNames.h"
 #include "PluginDevice.h"
 #include "ProgressPrinter.h"
-#include "RunReport.h"
 #include "SettingsFile.h"
+#include "StationWindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QLabel>
 #include <QListWidget>
 #include <QPalette>
 #include <QPixmap>
 #include <QStyleFactory>
 #include <QTabWidget>
 #include <QTimer>
-#include <QVBoxLayout>
-#include <QWidget>
 
 #include <cstdio>
-#include <iterator>
-#include <limits>
 #include <memory>
 #include <unistd.h>
 
@@ -43,6 +37,11 @@ const int kSettleMs = 500;
 // A measurement that has just started running: long enough for the state
 // poll to report the channels and for the first data to arrive.
 const int kRunningSettleMs = 1500;
+// The live view has drawn every channel: let the last replot reach the screen.
+const int kDrawnSettleMs = 300;
+// The window's size at least: room for the toolbar and three plots.
+const int kWidth = 1100;
+const int kHeight = 780;
 
 QPalette darkPalette()
 {
@@ -78,46 +77,6 @@ QPalette darkPalette()
     return palette;
 }
 
-// The device's widgets, one tab each, in this order. The debug widget is not
-// advertised by hasWidget() but is created on request all the same.
-struct WidgetTab
-{
-    int kind;
-    const char *name;
-    const char *title;
-    bool fills; // takes the whole page rather than its natural height
-};
-const WidgetTab kTabs[] = {
-    {2, "control", "Control", false},
-    {1, "configuration", "Configuration", false},
-    {8, "expert", "Expert", true},
-    {4, "debug", "Debug", true},
-};
-
-// A page holding the device's widget of one kind, or a note that the device
-// has none.
-QWidget *widgetPage(DeviceInterface *device, const WidgetTab &tab)
-{
-    auto *page = new QWidget;
-    auto *layout = new QVBoxLayout(page);
-    device->createWidget(tab.kind, layout);
-    if (layout->count() == 0)
-        layout->addWidget(new QLabel(QStringLiteral("The device has no %1 widget.").arg(tab.name)));
-    if (!tab.fills)
-        layout->addStretch(1);
-    return page;
-}
-
-// The index of the tab called name, or -1.
-int tabIndex(const QString &name)
-{
-    for (int i = 0; i < int(std::size(kTabs)); ++i) {
-        if (name == QLatin1String(kTabs[i].name))
-            return i;
-    }
-    return -1;
-}
-
 // "ID=VALUE,ID=VALUE...": parameter requests, each value typed as it reads
 // (true/false, a whole number, a number, else text).
 bool parseRequests(const QString &text, QList<QPair<int, QVariant>> *requests, QString *error)
@@ -150,12 +109,53 @@ bool parseRequests(const QString &text, QList<QPair<int, QVariant>> *requests, Q
 // Shows the page of the expert view whose list entry reads name.
 bool showPage(QTabWidget *tabs, const QString &name)
 {
-    auto *pages = tabs->widget(tabIndex(QStringLiteral("expert")))->findChild<QListWidget *>();
+    auto *pages = tabs->widget(StationWindow::tabNames().indexOf(QStringLiteral("expert")))->findChild<QListWidget *>();
     const QList<QListWidgetItem *> found = pages ? pages->findItems(name, Qt::MatchFixedString) : QList<QListWidgetItem *>();
     if (found.isEmpty())
         return false;
     pages->setCurrentItem(found.first());
     return true;
+}
+
+// Waits until the window shows what a screenshot is of: the device open and
+// settled, or (start) a measurement running and, on the live tab, every
+// ticked channel drawn; or the connection failed. Bounded: after two
+// time-outs the picture is taken as it is. True if a measurement runs.
+bool waitForPicture(StationWindow *window, bool start, bool live, int timeoutMs)
+{
+    using State = DeviceSession::State;
+    const auto state = [window] { return window->session() ? window->session()->state() : State::Finished; };
+    const auto ready = [&] {
+        const State s = state();
+        if (s == State::Finished)
+            return true;
+        if (!start)
+            return s == State::Open;
+        return s == State::Running && (!live || window->liveView()->hasDrawnAll());
+    };
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    const auto check = [&] {
+        if (ready())
+            loop.quit();
+    };
+    QObject::connect(window, &StationWindow::sessionStateChanged, &loop, check);
+    QObject::connect(window, &StationWindow::sessionFinished, &loop, check);
+    QObject::connect(window->liveView(), &LiveView::drawn, &loop, check);
+    deadline.start(2 * timeoutMs);
+    if (!ready())
+        loop.exec();
+    const State s = state();
+    const int settle = s == State::Finished ? 0
+                       : s != State::Running ? kSettleMs
+                       : live && window->liveView()->hasDrawnAll() ? kDrawnSettleMs
+                                                                   : kRunningSettleMs;
+    QEventLoop settling;
+    QTimer::singleShot(settle, &settling, &QEventLoop::quit);
+    settling.exec();
+    return state() == State::Running;
 }
 
 } // namespace
@@ -175,21 +175,23 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
 {
     CommandLine commandLine(QStringLiteral("gui"), usage(), out, err);
     QCommandLineParser &parser = commandLine.parser();
-    for (const char *name : {"screenshot", "tab", "page", "set", "settings"})
+    for (const char *name : {"screenshot", "tab", "page", "set", "settings", "operation-mode", "measurement-mode"})
         parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("value")));
-    parser.addOption(QCommandLineOption(QStringLiteral("dark")));
-    parser.addOption(QCommandLineOption(QStringLiteral("start")));
+    for (const char *name : {"dark", "start", "simulated"})
+        parser.addOption(QCommandLineOption(QLatin1String(name)));
     int exitCode = ExitOk;
     if (!commandLine.parse(args, QString(), kDefaultTimeoutSeconds, &exitCode))
         return exitCode;
     const ConnectionOptions &options = commandLine.options();
     const auto usageError = [&commandLine](const QString &message) { return commandLine.usageError(message); };
+    const auto value = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
+    const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
     QString error;
     if (options.json)
         return usageError(QStringLiteral("--json is not an option of gui"));
     QString screenshotPath;
-    if (parser.isSet(QStringLiteral("screenshot"))) {
-        const QString given = parser.value(QStringLiteral("screenshot"));
+    if (isSet("screenshot")) {
+        const QString given = value("screenshot");
         if (given.isEmpty())
             return usageError(QStringLiteral("--screenshot needs a file name"));
         screenshotPath = QFileInfo(given).absoluteFilePath();
@@ -198,147 +200,110 @@ int GuiCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
         if (!QFileInfo(QFileInfo(screenshotPath).absolutePath()).isDir())
             return usageError(QStringLiteral("the folder of %1 does not exist").arg(given));
     }
-    const int firstTab = parser.isSet(QStringLiteral("tab")) ? tabIndex(parser.value(QStringLiteral("tab"))) : 0;
+    const QStringList tabs = StationWindow::tabNames();
+    const int firstTab = isSet("tab") ? tabs.indexOf(value("tab")) : 0;
     if (firstTab < 0)
-        return usageError(QStringLiteral("--tab takes control, configuration, expert or debug, not \"%1\"")
-                              .arg(parser.value(QStringLiteral("tab"))));
-    QList<QPair<int, QVariant>> requests;
-    if (parser.isSet(QStringLiteral("set")) && !parseRequests(parser.value(QStringLiteral("set")), &requests, &error))
-        return usageError(QStringLiteral("--set: %1").arg(error));
-    QVariantHash settings;
-    if (parser.isSet(QStringLiteral("settings"))) {
-        SettingsFile file;
-        if (!file.load(parser.value(QStringLiteral("settings"))))
-            return usageError(file.errorString());
-        settings = file.values();
+        return usageError(QStringLiteral("--tab takes %1 or %2, not \"%3\"")
+                              .arg(tabs.mid(0, tabs.size() - 1).join(QStringLiteral(", ")), tabs.last(), value("tab")));
+    StationWindow::Options station;
+    station.address = options.address.toString();
+    station.timeoutMs = int(options.timeoutSeconds * 1000.0 + 0.5);
+    station.simulated = isSet("simulated");
+    if (isSet("operation-mode") && !OperationModeNames::parse(value("operation-mode"), &station.operationMode))
+        return usageError(QStringLiteral("--operation-mode: unknown mode '%1' (see measure --help for the list)")
+                              .arg(value("operation-mode")));
+    if (isSet("measurement-mode")) {
+        bool ok = false;
+        station.measurementMode = value("measurement-mode").toInt(&ok);
+        if (!ok || station.measurementMode < 0 || station.measurementMode > 2)
+            return usageError(QStringLiteral("--measurement-mode: '%1' is not 0, 1 or 2").arg(value("measurement-mode")));
     }
-    const bool startMeasurement = parser.isSet(QStringLiteral("start"));
+    QList<QPair<int, QVariant>> requests;
+    if (isSet("set") && !parseRequests(value("set"), &requests, &error))
+        return usageError(QStringLiteral("--set: %1").arg(error));
+    if (isSet("settings")) {
+        SettingsFile file;
+        if (!file.load(value("settings")))
+            return usageError(file.errorString());
+        station.settings = file.values();
+    }
+    station.settings.insert(QStringLiteral("NetworkAddress"), station.address);
+    const bool startMeasurement = isSet("start");
     auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
     if (!app) {
         err << "dravik-host gui: needs a QApplication\n";
         return ExitPluginFailed;
     }
     app->setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    if (parser.isSet(QStringLiteral("dark")))
+    if (isSet("dark"))
         app->setPalette(darkPalette());
 
     ProgressPrinter printer(stderr, ::isatty(::fileno(stderr)) == 1, options.quiet);
     LogRouter router(&printer, options.verbose);
-    const auto fail = [&](int code, const QString &message) {
-        printer.clearStatus();
-        printer.message(QStringLiteral("dravik-host gui: %1").arg(message));
-        return code;
-    };
-
     PluginDevice pluginDevice(options.pluginPath);
-    const QString address = options.address.toString();
-    int code = pluginDevice.prepare(settings, address);
-    if (code != ExitOk)
-        return fail(code, pluginDevice.errorString());
+    const int code = pluginDevice.prepare(station.settings, station.address);
+    if (code != ExitOk) {
+        printer.message(QStringLiteral("dravik-host gui: %1").arg(pluginDevice.errorString()));
+        return code;
+    }
     DeviceInterface *device = pluginDevice.device();
 
     // The widgets belong to the window, which must go before the device.
-    auto window = std::make_unique<QWidget>();
-    window->setWindowTitle(QStringLiteral("Dravik \u2014 %1").arg(address));
-    auto *layout = new QVBoxLayout(window.get());
-    layout->setContentsMargins(12, 12, 12, 12);
-    auto *tabs = new QTabWidget(window.get());
-    for (const WidgetTab &tab : kTabs)
-        tabs->addTab(widgetPage(device, tab), QString::fromLatin1(tab.title));
-    tabs->setCurrentIndex(firstTab);
-    layout->addWidget(tabs);
-    if (parser.isSet(QStringLiteral("page")) && !showPage(tabs, parser.value(QStringLiteral("page"))))
-        return usageError(QStringLiteral("--page: the expert view has no page \"%1\"").arg(parser.value(QStringLiteral("page"))));
-    if (!screenshotPath.isEmpty())
-        window->setAttribute(Qt::WA_DontShowOnScreen);
-    window->show();
-
-    const int timeoutMs = int(options.timeoutSeconds * 1000.0 + 0.5);
-    const auto request = [&]() {
+    auto window = std::make_unique<StationWindow>(&pluginDevice, station);
+    window->tabs()->setCurrentIndex(firstTab);
+    if (isSet("page") && !showPage(window->tabs(), value("page")))
+        return usageError(QStringLiteral("--page: the expert view has no page \"%1\"").arg(value("page")));
+    QObject::connect(window.get(), &StationWindow::logged, [&printer](const QString &line) { printer.event(line); });
+    // The requests go out once the detector is open, before the start.
+    bool prepared = false;
+    QObject::connect(window.get(), &StationWindow::sessionStateChanged, [&](DeviceSession::State state) {
+        if (state != DeviceSession::State::Open || prepared)
+            return;
+        prepared = true;
         for (const auto &entry : qAsConst(requests)) {
             if (device->setValue(entry.first, entry.second) != 0)
                 printer.message(QStringLiteral("dravik-host gui: the device refused parameter %1").arg(entry.first));
         }
-    };
-    // Without --start the link is opened for the view alone; with it, a
-    // session opens it and runs one measurement until the window goes.
-    DeviceLink link(pluginDevice.object(), timeoutMs);
-    RunReport report;
-    DeviceSession::Config config;
-    config.durationMs = std::numeric_limits<int>::max();
-    config.timeoutMs = timeoutMs;
-    config.address = address;
-    DeviceSession session(pluginDevice.object(), HostQuery(0, std::numeric_limits<unsigned>::max()), config, &report);
-    printer.setStatus(QStringLiteral("connecting to %1 ...").arg(address));
-    if (!startMeasurement) {
-        if (!link.attach(&error))
-            return fail(ExitPluginFailed, error);
-        link.reportTo(&printer);
-        QObject::connect(&link, &DeviceLink::linkLost, [&](const QString &reason) {
-            printer.message(QStringLiteral("dravik-host gui: the link was lost: %1").arg(reason));
-        });
-        code = link.open(address, &error);
-        if (code == ExitOk)
-            request();
-    } else {
-        if (!session.attach(&error))
-            return fail(ExitPluginFailed, error);
-        QObject::connect(&session, &DeviceSession::progress, [&](const QString &text) { printer.event(text); });
-        QObject::connect(&session, &DeviceSession::notified, [&](int, const QString &text) {
-            printer.message(QStringLiteral("device: %1").arg(text));
-        });
-        // The requests go out with the detector open, before the start.
-        QObject::connect(&session, &DeviceSession::measurementBegins, request);
-        device->setDataTransferEnabled(true);
-        QEventLoop running;
-        QObject::connect(&session, &DeviceSession::measurementRunning, &running, &QEventLoop::quit);
-        QObject::connect(&session, &DeviceSession::finished, &running, &QEventLoop::quit);
-        session.begin();
-        running.exec();
-        code = session.state() == DeviceSession::State::Running ? ExitOk : session.exitCode();
-        error = session.errorString();
-    }
-    printer.clearStatus();
-    if (code != ExitOk)
-        printer.message(QStringLiteral("dravik-host gui: %1: %2")
-                            .arg(startMeasurement ? QStringLiteral("no measurement") : QStringLiteral("not connected"), error));
-    const auto closeDevice = [&]() {
-        if (!startMeasurement) {
-            link.close();
-            return;
-        }
-        // Stops the detector and closes the link; every step is bounded.
-        QEventLoop closing;
-        QObject::connect(&session, &DeviceSession::finished, &closing, &QEventLoop::quit);
-        session.abort(ExitOk, QStringLiteral("the view was closed"));
-        if (session.state() != DeviceSession::State::Finished)
-            closing.exec();
-    };
+        if (startMeasurement && !window->startMeasurement())
+            printer.message(QStringLiteral("dravik-host gui: no measurement: %1").arg(window->statusText()));
+    });
+    QObject::connect(window.get(), &StationWindow::sessionFinished, [&](int exitCode) {
+        if (exitCode != ExitOk)
+            printer.message(QStringLiteral("dravik-host gui: %1").arg(window->statusText()));
+    });
+    if (!screenshotPath.isEmpty())
+        window->setAttribute(Qt::WA_DontShowOnScreen);
+    window->resize(window->sizeHint().expandedTo(QSize(kWidth, kHeight)));
+    window->show();
+    window->connectDevice();
 
-    if (!screenshotPath.isEmpty()) {
-        QEventLoop settle;
-        QTimer::singleShot(code != ExitOk ? 0 : startMeasurement ? kRunningSettleMs : kSettleMs, &settle,
-                           &QEventLoop::quit);
-        settle.exec();
-        window->adjustSize();
-        const QPixmap picture = window->grab();
-        const bool saved = !picture.isNull() && picture.save(screenshotPath, "PNG");
-        closeDevice();
+    if (screenshotPath.isEmpty()) {
+        app->exec();
+        window->shutDown();
         window.reset();
-        if (!saved)
-            return fail(ExitOutputFailed, QStringLiteral("could not write the screenshot %1").arg(screenshotPath));
-        const char *state = code != ExitOk ? (startMeasurement ? "not measuring" : "not connected")
-                                           : startMeasurement ? "connected, measuring" : "connected";
-        out << "screenshot written: " << screenshotPath << " (" << picture.width() << "x" << picture.height()
-            << ", " << state << ")\n";
-        out.flush();
         return ExitOk;
     }
 
-    if (window->isVisible())
-        app->exec();
-    closeDevice();
+    const bool measuring =
+        waitForPicture(window.get(), startMeasurement, tabs.at(firstTab) == QLatin1String("live"), station.timeoutMs);
+    // Room for what the views show now that the detector has filled them.
+    window->resize(window->sizeHint().expandedTo(QSize(kWidth, kHeight)));
+    QCoreApplication::processEvents();
+    const QPixmap picture = window->grab();
+    const bool saved = !picture.isNull() && picture.save(screenshotPath, "PNG");
+    const bool connected = window->session() && window->session()->state() != DeviceSession::State::Finished;
+    window->shutDown();
     window.reset();
+    if (!saved) {
+        printer.message(QStringLiteral("dravik-host gui: could not write the screenshot %1").arg(screenshotPath));
+        return ExitOutputFailed;
+    }
+    const char *state = !connected ? (startMeasurement ? "not measuring" : "not connected")
+                        : measuring ? "connected, measuring"
+                        : startMeasurement ? "connected, not measuring" : "connected";
+    out << "screenshot written: " << screenshotPath << " (" << picture.width() << "x" << picture.height() << ", "
+        << state << ")\n";
+    out.flush();
     return ExitOk;
 }
 
@@ -347,21 +312,30 @@ QString GuiCommand::usage()
     QString text = QStringLiteral(
         "usage: dravik-host gui --address HOST:PORT [OPTIONS]\n"
         "\n"
-        "Opens a window with the device's widgets for the detector at HOST:PORT,\n"
-        "one tab each (control, configuration, expert, debug), and runs until the\n"
-        "window is closed. If the device cannot connect, the window shows it\n"
-        "disconnected.\n"
+        "Opens a measurement station for the detector at HOST:PORT and runs until\n"
+        "the window is closed: a toolbar to connect, choose the operation and\n"
+        "measurement mode, start and stop measurements and record them to an HDF5\n"
+        "file (the layout of measure); the device's widgets (control,\n"
+        "configuration, expert, debug) and a live view of the latest chunk of each\n"
+        "ticked channel as tabs; the state in the status bar and a log pane. If\n"
+        "the device cannot connect, the window shows it disconnected.\n"
         "\n"
         "  --tab NAME                the tab shown first: control (default),\n"
-        "                            configuration, expert or debug\n"
+        "                            configuration, expert, debug or live\n"
         "  --screenshot FILE         render the window offscreen once the device has\n"
         "                            opened (or the connection timed out), save it\n"
         "                            as PNG to FILE and exit; needs no display\n"
         "  --dark                    a dark palette\n"
         "  --start                   start a measurement once the device has\n"
-        "                            opened; it runs until the window is closed\n"
-        "                            (with --screenshot: the picture is taken while\n"
-        "                            it runs, then the detector is stopped)\n"
+        "                            opened; it runs until Stop or the window is\n"
+        "                            closed (with --screenshot: the picture is taken\n"
+        "                            while it runs, on the live tab once every\n"
+        "                            ticked channel is drawn, then the detector is\n"
+        "                            stopped)\n"
+        "  --operation-mode MODE     the operation mode chosen at first, a number or\n"
+        "                            a name as for measure (0, DAC+)\n"
+        "  --measurement-mode N      the measurement mode chosen at first (0)\n"
+        "  --simulated               mark recordings as made against dravik-sim\n"
         "  --set ID=VALUE[,...]      request parameter values through the device\n"
         "                            once it has opened (before the start), e.g.\n"
         "                            --set 2010=true switches expert mode on\n"

@@ -3,11 +3,11 @@
 #include <QStringList>
 #include <QTextStream>
 
-// dravik-host gui: a window with the device's four widgets as tabs, for a
-// device connected to --address. With --start a measurement is started
-// through the device (DeviceSession) once it has opened. With --screenshot
-// FILE the window is rendered offscreen once the device has opened (or is
-// measuring, or the connection has timed out, showing the disconnected
+// dravik-host gui: a measurement station (StationWindow) for a device
+// connected to --address. With --start a measurement is started once the
+// device has opened. With --screenshot FILE the window is rendered offscreen
+// once it shows what was asked (the device open, a measurement running, the
+// live view drawn, or the connection timed out, showing the disconnected
 // state), saved as PNG, and the command ends; otherwise it runs until the
 // window is closed. Needs a QApplication, which main() creates for this
 // command only.

@@ -29,6 +29,9 @@ void LogCommand::onLogFileRead(bool ok, QString filename, qint64 bytes)
     m_bytes = bytes;
     if (ok)
         end(ExitOk, QString());
+    else if (!m_warning.isEmpty())
+        end(ExitLogNotWritten, QStringLiteral("%1; nothing written")
+                                   .arg(m_warning.endsWith(QLatin1Char('.')) ? m_warning.chopped(1) : m_warning));
     else
         end(ExitLogNotWritten, QStringLiteral("the plug-in could not write the log (%1 bytes) to %2")
                                    .arg(bytes)
@@ -115,6 +118,10 @@ int LogCommand::run(const QStringList &args, QTextStream &out, QTextStream &err)
     });
     connect(device, SIGNAL(logFileRead(bool,QString,qint64)), &command, SLOT(onLogFileRead(bool,QString,qint64)));
     connect(&link, &DeviceLink::linkLost, &command, [&](const QString &reason) { command.end(ExitLinkLost, reason); });
+    connect(&link, &DeviceLink::notified, &command, [&](int severity, const QString &text) {
+        if (severity >= 1)
+            command.m_warning = text;
+    });
     connect(&command, &LogCommand::finished, &loop, &QEventLoop::quit);
     printer.event(QStringLiteral("reading the detector's log"));
     printer.setStatus(QStringLiteral("reading the detector's log ..."));
@@ -158,7 +165,8 @@ QString LogCommand::usage()
         "    5  the detector was rejected while connecting (version check)\n"
         "   10  the link was lost while the log was read\n"
         "   11  the end of the log did not come within --timeout; OUT is not written\n"
-        "   12  the plug-in could not write OUT, or had to cut the log short\n"
+        "   12  the detector refused the read, or the plug-in could not write OUT\n"
+        "       or had to cut the log short; OUT is not written\n"
         "\n"
         "Example, against the simulator:\n"
         "  $ dravik-sim --listen 127.0.0.1:0 &\n"

@@ -34,4 +34,6 @@ private:
     QString m_error;
     QString m_filename;
     qint64 m_bytes = -1;
+    // The device's last warning while reading: why a read failed.
+    QString m_warning;
 };

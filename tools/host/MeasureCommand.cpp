@@ -1,10 +1,8 @@
 #include "MeasureCommand.h"
 
 #include "DeviceInterface.h"
-#include "DevicePluginInterface.h"
 #include "DeviceSession.h"
 #include "ExitCode.h"
-#include "Hdf5Recorder.h"
 #include "HostQuery.h"
 #include "InterruptWatcher.h"
 #include "LogRouter.h"
@@ -12,31 +10,33 @@
 #include "PluginDevice.h"
 #include "ProgressPrinter.h"
 #include "RunReport.h"
+#include "SessionRecording.h"
 #include "SettingsFile.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QTimer>
-#include <QUuid>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
 namespace {
 
-QString severityName(int severity)
+// "1000-1005, 1018-1055": the ids as runs.
+QString idRanges(QList<int> ids)
 {
-    switch (severity) {
-    case 0:
-        return QStringLiteral("information");
-    case 1:
-        return QStringLiteral("warning");
-    case 2:
-        return QStringLiteral("error");
-    default:
-        return QStringLiteral("severity %1").arg(severity);
+    std::sort(ids.begin(), ids.end());
+    QStringList runs;
+    for (int i = 0; i < ids.size();) {
+        int j = i;
+        while (j + 1 < ids.size() && ids.at(j + 1) == ids.at(j) + 1)
+            ++j;
+        runs.append(j == i ? QString::number(ids.at(i)) : QStringLiteral("%1-%2").arg(ids.at(i)).arg(ids.at(j)));
+        i = j + 1;
     }
+    return runs.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -100,19 +100,21 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
     PluginDevice pluginDevice(options.pluginPath);
     // The host owns the device; PluginDevice destroys it before it unloads.
     const int created = pluginDevice.create();
-    if (DevicePluginInterface *plugin = pluginDevice.plugin()) {
-        report.plugin = {
-            {QStringLiteral("file"), pluginDevice.loader().fileName()},
-            {QStringLiteral("name"), plugin->name()},
-            {QStringLiteral("description"), plugin->description()},
-            {QStringLiteral("version"), plugin->version()},
-            {QStringLiteral("uuid"), plugin->uuid().toString(QUuid::WithoutBraces).toUpper()},
-        };
-    }
+    report.plugin = pluginDevice.description();
     if (created != ExitOk)
         return finishRun(created, pluginDevice.errorString());
     DeviceInterface *device = pluginDevice.device();
     QObject *deviceObject = pluginDevice.object();
+    // Channel ids are known once the device is initialised: an id it does
+    // not have would record nothing.
+    const QList<int> offered = device->channelIds();
+    for (int channel : qAsConst(options.channels)) {
+        if (!offered.contains(channel)) {
+            err << "dravik-host measure: --channels: the device has no channel " << channel << " (its channels: "
+                << idRanges(offered) << ")\n";
+            return ExitUsage;
+        }
+    }
 
     QVariantHash settings = settingsFile.values();
     const QString address = options.address.toString();
@@ -137,10 +139,6 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
     report.environment = query.describe();
 
     QString error;
-    Hdf5Recorder recorder(options.outputPath);
-    if (!recorder.open(&error))
-        return finishRun(ExitOutputFailed, error);
-
     DeviceSession::Config config;
     config.count = options.count;
     config.durationMs = int(options.durationSeconds * 1000.0 + 0.5);
@@ -150,39 +148,21 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
     DeviceSession session(deviceObject, query, config, &report);
     if (!session.attach(&error))
         return finishRun(ExitPluginFailed, error);
+    SessionRecording recording(&session, &report, options.outputPath);
+    if (!recording.open(&error))
+        return finishRun(ExitOutputFailed, error);
+    QObject::connect(&recording, &SessionRecording::failed,
+                     [&](const QString &e) { session.abort(ExitOutputFailed, e); });
 
     QObject::connect(&session, &DeviceSession::progress, [&](const QString &text) { printer.event(text); });
     QObject::connect(&session, &DeviceSession::notified, [&](int severity, const QString &text) {
-        printer.message(QStringLiteral("device %1: %2").arg(severityName(severity), text));
+        printer.message(QStringLiteral("device %1: %2").arg(ProgressPrinter::severityName(severity), text));
     });
-    QObject::connect(&session, &DeviceSession::measurementBegins, [&](int index) {
-        QString e;
-        if (!recorder.beginMeasurement(index, &e))
-            session.abort(ExitOutputFailed, e);
-    });
-    QObject::connect(&session, &DeviceSession::chunkTaken,
-                     [&](int channelId, const ChannelData &chunk, const ChannelInfo &info) {
-                         QString e;
-                         if (!recorder.addChunk(channelId, chunk, info, &e))
-                             session.abort(ExitOutputFailed, e);
-                     });
-    QObject::connect(&session, &DeviceSession::measurementEnds, [&](int index) {
-        const RunReport::Measurement &m = report.measurements.last();
-        QString e;
-        if (!recorder.endMeasurement(RunReport::measurementAttributes(m), &e)) {
-            session.abort(ExitOutputFailed, e);
-            return;
-        }
-        QString line = QStringLiteral("measurement %1 of %2: done, %3 chunks, %4")
-                           .arg(index)
-                           .arg(options.count)
-                           .arg(m.chunks)
-                           .arg(ProgressPrinter::formatBytes(double(m.bytes)));
-        if (m.parameters.contains(2013))
-            line += QStringLiteral(", test voltage %1 Hz").arg(m.parameters.value(2013), 0, 'g', 6);
-        if (m.droppedShots > 0)
-            line += QStringLiteral(", shots dropped: %1").arg(m.droppedShots);
-        printer.event(line);
+    QObject::connect(&recording, &SessionRecording::measurementRecorded, [&](const RunReport::Measurement &m) {
+        printer.event(QStringLiteral("measurement %1 of %2: %3")
+                          .arg(m.index)
+                          .arg(options.count)
+                          .arg(ProgressPrinter::measurementDone(m)));
     });
 
     InterruptWatcher interrupts;
@@ -205,17 +185,18 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
     status.stop();
     printer.clearStatus();
 
-    int code = session.exitCode();
     error = session.errorString();
-    if (code == ExitOk) {
-        if (recorder.commit(report.fileAttributes(), &error)) {
-            report.fileWritten = true;
-            printer.event(QStringLiteral("written %1").arg(report.outputPath));
-        } else {
-            code = ExitOutputFailed;
-        }
+    QString writeError;
+    const int code = recording.finish(&report, session.exitCode(), error, &writeError);
+    if (report.fileWritten) {
+        printer.event(code == ExitOk ? QStringLiteral("written %1").arg(report.outputPath)
+                                     : QStringLiteral("written %1 with what was measured; not complete")
+                                           .arg(report.outputPath));
+    } else if (!writeError.isEmpty()) {
+        if (code == ExitOutputFailed)
+            error = writeError;
+        else
+            printer.message(QStringLiteral("dravik-host measure: what was measured could not be kept: %1").arg(writeError));
     }
-    if (!report.fileWritten)
-        recorder.discard();
     return finishRun(code, error);
 }

@@ -107,7 +107,8 @@ MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QSt
         }
         if (isSet("duration") && (!toDouble(value("duration"), &durationSeconds) || durationSeconds <= 0
                                   || durationSeconds > 86400))
-            return fail(QStringLiteral("--duration: '%1' is not a number of seconds from 0 to 86400").arg(value("duration")));
+            return fail(QStringLiteral("--duration: '%1' is not a number of seconds above 0 and at most 86400")
+                            .arg(value("duration")));
         if (isSet("channels")) {
             const QStringList ids = value("channels").split(QLatin1Char(','), Qt::SkipEmptyParts);
             for (const QString &id : ids) {
@@ -135,6 +136,12 @@ MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QSt
     return ok ? Outcome::Run : Outcome::Error;
 }
 
+QStringList MeasureOptions::measurementModeNames()
+{
+    return {QStringLiteral("timing by operation mode"), QStringLiteral("PD pulses with trigger level search"),
+            QStringLiteral("fixed timing")};
+}
+
 QString MeasureOptions::usage()
 {
     QString text = QStringLiteral(
@@ -159,9 +166,12 @@ QString MeasureOptions::usage()
         "                            replaced by --address\n"
         "\n"
         "Test environment:\n"
-        "  --operation-mode MODE     number or name, see below (0, DAC+)\n"
-        "  --measurement-mode N      0 timing by operation mode, 1 PD pulses with\n"
-        "                            trigger level search, 2 fixed timing (0)\n"
+        "  --operation-mode MODE     number or name, see below (0, DAC+)\n");
+    const QStringList modes = measurementModeNames();
+    text += QStringLiteral("  --measurement-mode N      0 %1,\n").arg(modes.at(0));
+    text += QStringLiteral("                            1 %1,\n").arg(modes.at(1));
+    text += QStringLiteral("                            2 %1 (0)\n").arg(modes.at(2));
+    text += QStringLiteral(
         "  --charge COULOMB          nominal charge, e.g. 1e-9 (the device's own)\n"
         "  --hv-source TYPE          HV source type (the device's own)\n"
         "  --charge-to-voltage V/C   charge to voltage factor (the device's own)\n"
@@ -196,12 +206,14 @@ QString MeasureOptions::usage()
         "       closed while connecting\n"
         "    5  the detector was rejected: the device reported an error while\n"
         "       connecting (version check) or cannot start with this environment\n"
-        "    6  a measurement failed: the link was lost, the detector did not start\n"
-        "       or stop in time, or it stopped with an error\n"
+        "    6  a measurement failed: the link was lost, the detector refused or did\n"
+        "       not take its start, stop or acquisition parameters, data it announced\n"
+        "       did not arrive in time, or not one chunk was recorded\n"
         "    7  the output file could not be written\n"
         "  130  interrupted (SIGINT or SIGTERM); the detector is stopped first\n"
-        "With any code but 0 no output file is left behind, and an existing one\n"
-        "is left as it was.\n"
+        "A run that fails once a measurement has begun keeps what it measured in\n"
+        "FILE, marked not complete (complete = 0, with the error and the exit\n"
+        "code); before that no file is left, and an existing one stays as it was.\n"
         "\n"
         "Example, against the simulator:\n"
         "  $ dravik-sim --listen 127.0.0.1:0 --scenario dac &\n"

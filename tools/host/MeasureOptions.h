@@ -26,6 +26,8 @@ public:
     QString errorString() const { return m_error; }
 
     static QString usage();
+    // What measurement modes 0, 1 and 2 do, as the help text says.
+    static QStringList measurementModeNames();
 
     // Connection (the rest in ConnectionOptions).
     QString settingsPath;

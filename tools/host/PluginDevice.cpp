@@ -5,6 +5,7 @@
 #include "ExitCode.h"
 
 #include <QMetaObject>
+#include <QUuid>
 
 namespace {
 const int kSettingsConnection = 1171;
@@ -42,6 +43,20 @@ int PluginDevice::create()
         return ExitPluginFailed;
     }
     return ExitOk;
+}
+
+QVariantMap PluginDevice::description() const
+{
+    const DevicePluginInterface *p = plugin();
+    if (!p)
+        return {};
+    return {
+        {QStringLiteral("file"), m_loader.fileName()},
+        {QStringLiteral("name"), p->name()},
+        {QStringLiteral("description"), p->description()},
+        {QStringLiteral("version"), p->version()},
+        {QStringLiteral("uuid"), p->uuid().toString(QUuid::WithoutBraces).toUpper()},
+    };
 }
 
 int PluginDevice::prepare(const QVariantHash &settings, const QString &address, const QList<QByteArray> &required,

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QVariantHash>
+#include <QVariantMap>
 
 #include <memory>
 
@@ -40,6 +41,10 @@ public:
     // "the plug-in's device " followed by lacking as the error.
     int prepare(const QVariantHash &settings, const QString &address, const QList<QByteArray> &required = {},
                 const QString &lacking = QString());
+
+    // The loaded plug-in as a recording describes it: file, name,
+    // description, version, uuid (empty before create()).
+    QVariantMap description() const;
 
     QString errorString() const { return m_error; }
     const PluginLoader &loader() const { return m_loader; }

@@ -89,15 +89,42 @@ QString ProgressPrinter::formatBytes(double bytes)
                      : QStringLiteral("%1 %2").arg(bytes, 0, 'f', 1).arg(QLatin1String(units[unit]));
 }
 
+QString ProgressPrinter::severityName(int severity)
+{
+    switch (severity) {
+    case 0:
+        return QStringLiteral("information");
+    case 1:
+        return QStringLiteral("warning");
+    case 2:
+        return QStringLiteral("error");
+    default:
+        return QStringLiteral("severity %1").arg(severity);
+    }
+}
+
+QString ProgressPrinter::measurementDone(const RunReport::Measurement &m)
+{
+    QString line = QStringLiteral("%1, %2 chunks, %3")
+                       .arg(m.complete ? QStringLiteral("done") : QStringLiteral("cut short"))
+                       .arg(m.chunks).arg(formatBytes(double(m.bytes)));
+    if (m.parameters.contains(2013))
+        line += QStringLiteral(", test voltage %1 Hz").arg(m.parameters.value(2013), 0, 'g', 6);
+    if (m.droppedShots > 0)
+        line += QStringLiteral(", shots dropped: %1").arg(m.droppedShots);
+    return line;
+}
+
 QString ProgressPrinter::statusText(const QString &state, const RunReport &report, double seconds)
 {
     QString text = QStringLiteral("%1").arg(state);
     if (!report.measurements.isEmpty()) {
         const RunReport::Measurement &m = report.measurements.last();
-        text = QStringLiteral("measurement %1/%2  %3  %4 s  %5 chunks  %6")
-                   .arg(m.index)
-                   .arg(report.count)
-                   .arg(state)
+        // A GUI session runs measurements until the user stops: no count.
+        const QString which = report.count > 0 ? QStringLiteral("%1/%2").arg(m.index).arg(report.count)
+                                               : QString::number(m.index);
+        text = QStringLiteral("measurement %1  %2  %3 s  %4 chunks  %5")
+                   .arg(which, state)
                    .arg(seconds, 0, 'f', 1)
                    .arg(m.chunks)
                    .arg(formatBytes(double(m.bytes)));
@@ -137,11 +164,11 @@ QString ProgressPrinter::summary(const RunReport &report)
     if (!report.measurements.isEmpty()) {
         lines << QString();
         lines << QStringLiteral("   #   run s  chunks        data  frequency     test voltage  attenuation   overflow"
-                                "  dropped");
+                                "  dropped  complete");
         for (const RunReport::Measurement &m : report.measurements) {
             const auto p = [&](int id) { return m.parameters.value(id, std::nan("")); };
             const double overflow = p(2017);
-            lines << QStringLiteral("%1  %2  %3  %4  %5 %6 %7 %8  %9")
+            lines << QStringLiteral("%1  %2  %3  %4  %5 %6 %7 %8  %9  %10")
                          .arg(pad(QString::number(m.index), 4))
                          .arg(pad(QString::number(m.runSeconds, 'f', 2), 6))
                          .arg(pad(QString::number(m.chunks), 6))
@@ -150,7 +177,8 @@ QString ProgressPrinter::summary(const RunReport &report)
                          .arg(pad(value(p(2014), "V"), -13))
                          .arg(pad(value(p(2015), "1/s"), -13))
                          .arg(pad(std::isfinite(overflow) ? (overflow != 0 ? "yes" : "no") : "-", -8))
-                         .arg(pad(QString::number(m.droppedShots), 7));
+                         .arg(pad(QString::number(m.droppedShots), 7))
+                         .arg(m.complete ? QStringLiteral("yes") : QStringLiteral("no"));
         }
         if (!report.postProcessing) {
             lines << QStringLiteral("(the device offers no post-processing parameters: frequency, test voltage, "
@@ -166,6 +194,7 @@ QString ProgressPrinter::summary(const RunReport &report)
                     channels.insert(c.id, c);
                     continue;
                 }
+                it->announced += c.announced;
                 it->chunks += c.chunks;
                 it->samples += c.samples;
                 it->bytes += c.bytes;
@@ -173,16 +202,18 @@ QString ProgressPrinter::summary(const RunReport &report)
             }
         }
         lines << QString();
-        lines << QStringLiteral("  channel  name                              unit  type     chunks     samples        data        peak");
+        lines << QStringLiteral("  channel  name                              unit  type     announced  taken     samples"
+                                "        data        peak");
         for (const RunReport::Channel &c : channels) {
-            lines << QStringLiteral("  %1  %2  %3  %4  %5  %6  %7  %8%9")
+            lines << QStringLiteral("  %1  %2  %3  %4  %5  %6  %7  %8  %9%10")
                          .arg(pad(QString::number(c.id), 7))
                          .arg(pad(c.name, -32))
                          .arg(pad(c.unit, -4))
                          .arg(pad(c.dataType == ChannelData::DataTypeFloat ? QStringLiteral("float32")
                                                                           : QStringLiteral("uint8"),
                                   -7))
-                         .arg(pad(QString::number(c.chunks), 6))
+                         .arg(pad(QString::number(c.announced), 9))
+                         .arg(pad(QString::number(c.chunks), 5))
                          .arg(pad(QString::number(c.samples), 10))
                          .arg(pad(formatBytes(double(c.bytes)), 10))
                          .arg(pad(c.dataType == ChannelData::DataTypeFloat ? QString::number(c.peak, 'g', 5)
@@ -196,6 +227,14 @@ QString ProgressPrinter::summary(const RunReport &report)
         lines << QStringLiteral("%1 chunks arrived outside a measurement, %2 could not be taken")
                      .arg(report.chunksOutside)
                      .arg(report.chunksLost);
+    }
+    double stall = 0.0;
+    for (const RunReport::Measurement &m : report.measurements)
+        stall += m.hostStallSeconds;
+    if (stall > 0.0) {
+        lines << QStringLiteral("dravik-host did not run for %1 s while measuring; the detector may have dropped "
+                                "frames of that time")
+                     .arg(stall, 0, 'f', 1);
     }
     if (report.droppedShots() > 0) {
         lines << QStringLiteral("Shots dropped by the device, their test voltage below the amplitude threshold: %1")

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "RunReport.h"
+
 #include <QMutex>
 #include <QString>
 
 #include <cstdio>
-
-class RunReport;
 
 // What a person sees while a run goes on, on stderr: lines for what happened
 // (connected, measurement 2 of 3 done, a device notification) and, on a
@@ -29,6 +29,10 @@ public:
 
     // The live line: "measurement 2/3  running  1.4 s  18 chunks  51.2 MB  36.0 MB/s".
     static QString statusText(const QString &state, const RunReport &report, double seconds);
+    // "information", "warning", "error": a device notification's severity.
+    static QString severityName(int severity);
+    // "done, 18 chunks, 51.2 MB, test voltage 50.0009 Hz": a measurement recorded.
+    static QString measurementDone(const RunReport::Measurement &m);
     // The table printed at the end of a run.
     static QString summary(const RunReport &report);
     static QString formatBytes(double bytes);

@@ -40,20 +40,27 @@ QString RunReport::parameterName(int id)
     }
 }
 
-void RunReport::tally(Measurement &m, const Channel &channel, qint64 samples, qint64 bytes, double peak)
+RunReport::Channel &RunReport::announce(Measurement &m, const Channel &channel)
 {
     auto it = m.channels.find(channel.id);
     if (it == m.channels.end()) {
         it = m.channels.insert(channel.id, channel);
+        it->announced = 0;
         it->chunks = 0;
         it->samples = 0;
         it->bytes = 0;
         it->peak = 0.0;
     }
-    it->chunks += 1;
-    it->samples += samples;
-    it->bytes += bytes;
-    it->peak = std::max(it->peak, peak);
+    return *it;
+}
+
+void RunReport::tally(Measurement &m, const Channel &channel, qint64 samples, qint64 bytes, double peak)
+{
+    Channel &c = announce(m, channel);
+    c.chunks += 1;
+    c.samples += samples;
+    c.bytes += bytes;
+    c.peak = std::max(c.peak, peak);
     m.chunks += 1;
     m.bytes += bytes;
 }
@@ -66,6 +73,16 @@ double RunReport::lastParameter(int id) const
             return v;
     }
     return std::numeric_limits<double>::quiet_NaN();
+}
+
+int RunReport::recordedChunks() const
+{
+    int total = 0;
+    for (const Measurement &m : measurements) {
+        for (const Channel &c : m.channels)
+            total += c.recorded ? c.chunks : 0;
+    }
+    return total;
 }
 
 int RunReport::droppedShots() const
@@ -109,6 +126,9 @@ QJsonObject RunReport::toJson() const
         o.insert(QStringLiteral("bytes"), double(m.bytes));
         o.insert(QStringLiteral("stop_status"), m.stopStatus);
         o.insert(QStringLiteral("drained"), m.drained);
+        o.insert(QStringLiteral("complete"), m.complete);
+        o.insert(QStringLiteral("chunks_not_taken"), m.notTaken);
+        o.insert(QStringLiteral("host_stall_s"), m.hostStallSeconds);
         o.insert(QStringLiteral("dropped_shots"), m.droppedShots);
         QJsonObject parameters;
         for (int id : postProcessingIds())
@@ -123,6 +143,7 @@ QJsonObject RunReport::toJson() const
             co.insert(QStringLiteral("data_type"), c.dataType);
             co.insert(QStringLiteral("sample_rate"), c.sampleRate);
             co.insert(QStringLiteral("recorded"), c.recorded);
+            co.insert(QStringLiteral("announced"), c.announced);
             co.insert(QStringLiteral("chunks"), c.chunks);
             co.insert(QStringLiteral("samples"), double(c.samples));
             co.insert(QStringLiteral("bytes"), double(c.bytes));
@@ -155,6 +176,10 @@ QVariantMap RunReport::fileAttributes() const
     QVariantMap a;
     a.insert(QStringLiteral("format"), QStringLiteral("dravik-host recording"));
     a.insert(QStringLiteral("format_version"), 1);
+    // A failed run keeps what it measured: not complete, with the reason.
+    a.insert(QStringLiteral("complete"), exitCode == 0);
+    a.insert(QStringLiteral("exit_code"), exitCode);
+    a.insert(QStringLiteral("error"), error);
     a.insert(QStringLiteral("created_utc"), createdAt.toString(Qt::ISODateWithMs));
     a.insert(QStringLiteral("host_version"), hostVersion);
     const auto text = [](const QVariantMap &map, const char *key) { return map.value(QLatin1String(key)).toString(); };
@@ -208,6 +233,9 @@ QVariantMap RunReport::measurementAttributes(const Measurement &m)
     a.insert(QStringLiteral("chunks_taken"), m.chunks);
     a.insert(QStringLiteral("stop_status"), m.stopStatus);
     a.insert(QStringLiteral("drained"), m.drained);
+    a.insert(QStringLiteral("complete"), m.complete);
+    a.insert(QStringLiteral("chunks_not_taken"), m.notTaken);
+    a.insert(QStringLiteral("host_stall_s"), m.hostStallSeconds);
     a.insert(QStringLiteral("dropped_shots"), m.droppedShots);
     for (int id : postProcessingIds())
         a.insert(parameterName(id), m.parameters.value(id, std::nan("")));

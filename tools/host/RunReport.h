@@ -28,7 +28,8 @@ public:
         int dataType = 0;
         double sampleRate = 0.0;
         bool recorded = true;
-        int chunks = 0;
+        int announced = 0;  // chunks the device announced
+        int chunks = 0;     // chunks taken
         qint64 samples = 0;
         qint64 bytes = 0;
         double peak = 0.0; // largest magnitude of a float channel, 0 for binary
@@ -43,6 +44,9 @@ public:
         qint64 bytes = 0;
         int stopStatus = 0;
         bool drained = false;   // the detector went idle and the data stopped before the time-out
+        bool complete = false;  // ran its time and every chunk the device announced was taken
+        int notTaken = 0;       // chunks announced but not handed over
+        double hostStallSeconds = 0.0; // time the host did not run (stopped or starved) while measuring
         int droppedShots = 0;   // shots the device dropped, their test voltage below the amplitude threshold
         QMap<int, Channel> channels;
         QMap<int, double> parameters; // post-processing values seen during the measurement
@@ -56,8 +60,12 @@ public:
         double atSeconds = 0.0; // since the run began
     };
 
-    // Adds a chunk to measurement m's tally.
+    // Adds a chunk to measurement m's tally; announce counts an announced
+    // chunk before it is taken.
     static void tally(Measurement &m, const Channel &channel, qint64 samples, qint64 bytes, double peak);
+    static Channel &announce(Measurement &m, const Channel &channel);
+    // Chunks written to the file over the measurements.
+    int recordedChunks() const;
 
     // The last finite value of parameter id over the measurements, NaN if none.
     double lastParameter(int id) const;

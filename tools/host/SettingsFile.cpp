@@ -6,6 +6,7 @@
 #include <QJsonParseError>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -16,11 +17,16 @@ struct Key
     const char *name;
     Kind kind;
     bool postProcessing;
+    // Numbers outside [minimum, maximum] are refused, where the device would
+    // take another value than the one given (and recorded).
+    double minimum = -std::numeric_limits<double>::infinity();
+    double maximum = std::numeric_limits<double>::infinity();
 };
 
 const Key kKeys[] = {
     {"NetworkAddress", Kind::Text, false},
-    {"AliveTimout", Kind::Number, false},
+    // Milliseconds; the plug-in holds the alive interval between these.
+    {"AliveTimout", Kind::Number, false, 1000, 10000},
     {"HoldTimeDG0", Kind::Number, false},
     {"SystemGatingLevel", Kind::Number, false},
     {"SystemGatingHoldTime", Kind::Number, false},
@@ -139,6 +145,14 @@ bool SettingsFile::load(const QString &path)
                 return false;
             }
             const double number = v.toDouble();
+            if (number < key->minimum || number > key->maximum) {
+                m_error = QStringLiteral("%1: \"%2\" must be a number from %3 to %4, not %5")
+                              .arg(path, it.key())
+                              .arg(key->minimum)
+                              .arg(key->maximum)
+                              .arg(number);
+                return false;
+            }
             if (std::floor(number) == number && std::abs(number) < 9.0e15)
                 m_values.insert(it.key(), qlonglong(number));
             else

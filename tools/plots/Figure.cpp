@@ -30,10 +30,9 @@ QwtText text(const QString &s, int pointSize, bool bold = false)
 
 Figure::Figure(const QString &title, const QString &xTitle, const QString &yTitle)
     : m_plot(std::make_unique<QwtPlot>())
+    , m_grid(new QwtPlotGrid)
 {
-    m_plot->setTitle(text(title, 10, true));
-    m_plot->setAxisTitle(QwtPlot::xBottom, text(xTitle, 8));
-    m_plot->setAxisTitle(QwtPlot::yLeft, text(yTitle, 8));
+    setTitles(title, xTitle, yTitle);
     for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft}) {
         QFont font = m_plot->axisFont(axis);
         font.setPointSize(7);
@@ -41,9 +40,8 @@ Figure::Figure(const QString &title, const QString &xTitle, const QString &yTitl
     }
     m_plot->setCanvasBackground(Qt::white);
     m_plot->setAutoReplot(false);
-    auto *grid = new QwtPlotGrid;
-    grid->setMajorPen(QPen(QColor(210, 210, 210), 0, Qt::DotLine));
-    grid->attach(m_plot.get());
+    m_grid->setMajorPen(QPen(QColor(210, 210, 210), 0, Qt::DotLine));
+    m_grid->attach(m_plot.get());
 }
 
 Figure::~Figure() = default;
@@ -54,23 +52,50 @@ void Figure::addSignal(const QString &name, const float *samples, int n, double 
     addCurve(name, MinMaxDecimation::polyline(samples, n, x0, dx, columns), color, 0.8);
 }
 
-void Figure::addCurve(const QString &name, const QPolygonF &points, const QColor &color, qreal width)
+QwtPlotCurve *Figure::newCurve(const QString &name, const QPolygonF &points)
 {
     auto *curve = new QwtPlotCurve(name);
-    curve->setPen(QPen(color, width));
     curve->setRenderHint(QwtPlotItem::RenderAntialiased, true);
     curve->setSamples(points);
     curve->attach(m_plot.get());
+    m_curves.push_back(curve);
+    return curve;
+}
+
+void Figure::addCurve(const QString &name, const QPolygonF &points, const QColor &color, qreal width)
+{
+    newCurve(name, points)->setPen(QPen(color, width));
 }
 
 void Figure::addPoints(const QString &name, const QPolygonF &points, const QColor &color, int size)
 {
-    auto *curve = new QwtPlotCurve(name);
+    QwtPlotCurve *curve = newCurve(name, points);
     curve->setStyle(QwtPlotCurve::NoCurve);
     curve->setSymbol(new QwtSymbol(QwtSymbol::Ellipse, QBrush(color), QPen(color.darker(130), 0.5), QSize(size, size)));
-    curve->setRenderHint(QwtPlotItem::RenderAntialiased, true);
-    curve->setSamples(points);
-    curve->attach(m_plot.get());
+}
+
+void Figure::setCurve(int index, const QPolygonF &points)
+{
+    if (index >= 0 && index < int(m_curves.size()))
+        m_curves[std::size_t(index)]->setSamples(points);
+}
+
+void Figure::setTitles(const QString &title, const QString &xTitle, const QString &yTitle)
+{
+    m_plot->setTitle(text(title, 10, true));
+    m_plot->setAxisTitle(QwtPlot::xBottom, text(xTitle, 8));
+    m_plot->setAxisTitle(QwtPlot::yLeft, text(yTitle, 8));
+}
+
+void Figure::setColors(const QColor &canvas, const QColor &grid)
+{
+    m_plot->setCanvasBackground(canvas);
+    m_grid->setMajorPen(QPen(grid, 0, Qt::DotLine));
+}
+
+void Figure::replot()
+{
+    m_plot->replot();
 }
 
 void Figure::addVerticalMarker(double x, const QString &label, const QColor &color)

@@ -178,7 +178,8 @@ bool Hdf5Recorder::commit(const QVariantMap &attributes, QString *error)
         return failed(QStringLiteral("recording is not open"), error);
     m_group.reset();
     QVariantMap all = attributes;
-    all.insert(QStringLiteral("complete"), true);
+    if (!all.contains(QStringLiteral("complete")))
+        all.insert(QStringLiteral("complete"), true);
     if (!Hdf5Attributes::writeAll(m_file.id(), all, error))
         return false;
     if (H5Fflush(m_file.id(), H5F_SCOPE_GLOBAL) < 0 || !m_file.reset())

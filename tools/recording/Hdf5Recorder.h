@@ -18,8 +18,8 @@ struct ChannelInfo;
 //
 // Everything goes to a hidden temporary file next to the target
 // (".NAME.PID.partial"); commit() closes it, flushes it to the disk and renames
-// it over the target in one step. A run that fails or is interrupted leaves no
-// file under the target name, and an existing target stays untouched.
+// it over the target in one step; a run that failed commits what it has with
+// "complete" = 0. Until then the target stays untouched.
 class Hdf5Recorder
 {
 public:
@@ -35,7 +35,9 @@ public:
     // channelId is the id the chunk was announced with.
     bool addChunk(int channelId, const ChannelData &chunk, const ChannelInfo &info, QString *error);
     bool endMeasurement(const QVariantMap &attributes, QString *error);
-    // Writes the run attributes (plus "complete" = 1), closes, syncs and renames.
+    // Writes the run attributes (plus "complete" = 1 unless they give it:
+    // a run that failed keeps what it recorded with "complete" = 0), closes,
+    // syncs and renames.
     bool commit(const QVariantMap &attributes, QString *error);
     // Closes and removes the temporary file; the target is left as it was.
     void discard();
@@ -43,6 +45,8 @@ public:
     QString path() const { return m_path; }
     QString temporaryPath() const { return m_temporaryPath; }
     bool isOpen() const { return m_file.isValid(); }
+    // A measurement was begun and not ended.
+    bool hasOpenMeasurement() const { return m_group.isValid(); }
 
     static QString groupName(int index);
     static QString datasetName(int sequence);

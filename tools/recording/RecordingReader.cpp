@@ -187,7 +187,9 @@ void RecordingReader::check(const QString &path)
     }
     if (root.value(QStringLiteral("complete")).toInt() != 1) {
         m_status = Status::Incomplete;
-        m_error = QStringLiteral("%1: the recording was not completed").arg(path);
+        const QString why = root.value(QStringLiteral("error")).toString();
+        m_error = why.isEmpty() ? QStringLiteral("%1: the recording was not completed").arg(path)
+                                : QStringLiteral("%1: the recording was not completed: %2").arg(path, why);
         return;
     }
     m_status = Status::Ok;
