@@ -200,9 +200,13 @@ QVariantMap RecordingReader::rootAttributes() const
     return isOpen() ? attributesOf(m_file) : QVariantMap();
 }
 
-QStringList RecordingReader::groups() const
+QStringList RecordingReader::groups(const QString &parent) const
 {
-    return isOpen() ? children(m_file, H5I_GROUP) : QStringList();
+    if (!isOpen())
+        return QStringList();
+    if (parent.isEmpty())
+        return children(m_file, H5I_GROUP);
+    return inGroup(m_file, parent, [](hid_t g) { return children(g, H5I_GROUP); });
 }
 
 QVariantMap RecordingReader::groupAttributes(const QString &group) const

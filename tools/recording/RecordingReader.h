@@ -58,8 +58,9 @@ public:
     QString errorString() const { return m_error; }
 
     QVariantMap rootAttributes() const;
-    // Groups and datasets in name order.
-    QStringList groups() const;
+    // Groups and datasets in name order: the root's groups, or those of
+    // parent ("detector_2" in a recording of several detectors).
+    QStringList groups(const QString &parent = QString()) const;
     QVariantMap groupAttributes(const QString &group) const;
     QStringList datasets(const QString &group) const;
     // The dataset with its samples, or (withData false) only its type, size
