@@ -19,16 +19,18 @@ class tst_Measurement : public QObject
     Q_OBJECT
 
     static constexpr int kMaxDetectors = 3;
-    // Generous: under ThreadSanitizer (scripts/tsan) a run takes ten times as
-    // long as here; a plain build needs a few seconds.
-    static constexpr int kWaitMs = 90000;
 #if defined(__SANITIZE_THREAD__)
+    // Generous: under ThreadSanitizer (scripts/tsan) a run takes many times
+    // as long as here.
+    static constexpr int kWaitMs = 240000;
     // The detectors' device time runs slower there, so that the instrumented
     // code keeps up with their data instead of piling it up.
     static constexpr double kTimeScale = 0.1;
     // And the instrumented protocol threads answer keep-alives late.
     static constexpr int kAliveTimeoutMs = 30000;
 #else
+    // A plain build needs a few seconds.
+    static constexpr int kWaitMs = 90000;
     static constexpr double kTimeScale = 1.0;
     static constexpr int kAliveTimeoutMs = 5000;
 #endif
@@ -116,7 +118,14 @@ private Q_SLOTS:
         for (int d = 0; d < detectors; ++d)
             devices[d].stop(false);
         // What was complete when a detector stopped still comes in; then all is quiet.
-        QVERIFY(waitForAll([&](int d) { return !devices[d].isRunning() && sims[d].measurementState() == 1; }));
+        const bool settled = waitForAll([&](int d) { return !devices[d].isRunning() && sims[d].measurementState() == 1; });
+        QString states;
+        for (int d = 0; d < detectors; ++d)
+            states += QStringLiteral(" detector %1: running %2, simulator state %3;")
+                          .arg(d)
+                          .arg(devices[d].isRunning())
+                          .arg(sims[d].measurementState());
+        QVERIFY2(settled, qPrintable(states));
 
         QHash<int, int> samples{{1021, tvSamples}}; // per chunk of a channel, the same for every detector
         for (int d = 0; d < detectors; ++d) {

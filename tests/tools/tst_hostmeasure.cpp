@@ -206,6 +206,11 @@ private Q_SLOTS:
             if (exitCode == 0)
                 QVERIFY(!reader.datasets(measurement).isEmpty());
         }
+        // The report reads one detector as a recording of its own.
+        RecordingReader second(output);
+        QVERIFY(second.selectDetector(2) && !second.selectDetector(4));
+        QCOMPARE(second.rootAttributes().value("device_serial").toString(), QStringLiteral("500002"));
+        QCOMPARE(second.groups(), QStringList{"measurement_001"});
     }
 };
 
