@@ -203,7 +203,7 @@ int RecordingReader::detectorCount() const
 bool RecordingReader::selectDetector(int detector)
 {
     const QString group = QStringLiteral("detector_%1").arg(detector);
-    if (!isOpen() || detector < 1 || detector > detectorCount() || !groups().contains(group)) {
+    if (!isOpen() || detector < 1 || detector > detectorCount() || !children(m_file, H5I_GROUP).contains(group)) {
         m_error = QStringLiteral("no detector %1 in the recording (it has %2)").arg(detector).arg(detectorCount());
         return false;
     }
