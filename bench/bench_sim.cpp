@@ -31,6 +31,7 @@
 
 #include "DravikSimulator.h"
 #include "Dravik_v2.h"
+#include "ParameterHandler.h"
 #include "SimIdentity.h"
 #include "SimPacketStream.h"
 #include "SimParameterMemory.h"
@@ -132,6 +133,22 @@ void ensureApplication()
     QLoggingCategory::setFilterRules(QStringLiteral("dravik=false\ndravik.*=false"));
 }
 
+// Muxer frames of frameNs for ever, the other groups idle. The device writes
+// its own timings when it connects, so a benchmark of the device sets these
+// again once it is open (on the simulator's thread, as here).
+void setStreamingTimings(DravikSimulator *sim, qint64 frameNs)
+{
+    QMetaObject::invokeMethod(sim, [sim, frameNs] {
+        for (quint8 group = 0; group < SimProtocol::kGroupCount; ++group) {
+            SimPayloads::Timing timing;
+            timing.channel = group;
+            timing.periods = group == 0 ? 0xFFFFFFFFu : 0;
+            timing.samplePeriod = timing.framePeriod = quint64(frameNs);
+            sim->setParameter(SimProtocol::GetTimings, group, SimPayloads::encode(timing));
+        }
+    }, Qt::BlockingQueuedConnection);
+}
+
 // A simulator on a thread of its own that streams muxer frames of frameNs
 // for ever (device time 100 times the wall clock, so a frame is always ready).
 DravikSimulator *startStreamingSimulator(QThread &thread, qint64 frameNs)
@@ -142,13 +159,7 @@ DravikSimulator *startStreamingSimulator(QThread &thread, qint64 frameNs)
     thread.start();
     sim->setTimeScale(100.0);
     sim->setAcquisitionDelays(0, 0, 0);
-    for (quint8 group = 0; group < SimProtocol::kGroupCount; ++group) {
-        SimPayloads::Timing timing;
-        timing.channel = group;
-        timing.periods = group == 0 ? 0xFFFFFFFFu : 0;
-        timing.samplePeriod = timing.framePeriod = quint64(frameNs);
-        sim->setParameter(SimProtocol::GetTimings, group, SimPayloads::encode(timing));
-    }
+    setStreamingTimings(sim, frameNs);
     return sim;
 }
 
@@ -282,10 +293,16 @@ void BM_PluginEndToEnd(benchmark::State &state)
             }
             return true;
         };
-        if (!waitFor([&] { return opened == n && all([&](int i) { return !devices[size_t(i)]->hwChannelMap().isEmpty(); }); },
-                     10000)) {
+        // Open, and the device's own writes of the timings gone out.
+        const auto ready = [&](int i) {
+            const Dravik_v2 &device = *devices[size_t(i)];
+            return !device.hwChannelMap().isEmpty() && device.deviceContainer()->pendingIds().isEmpty();
+        };
+        if (!waitFor([&] { return opened == n && all(ready); }, 10000)) {
             state.SkipWithError("device did not open");
         } else {
+            for (DravikSimulator *sim : sims)
+                setStreamingTimings(sim, 100000000);
             for (auto &device : devices)
                 device->start();
             // The first frame of each warms up.
