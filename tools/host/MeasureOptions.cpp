@@ -46,6 +46,8 @@ bool MeasureOptions::takeAddresses(const QStringList &texts)
         }
         addresses.append(a);
     }
+    // ConnectionOptions keeps the last; the first is the one a single run uses.
+    address = addresses.first();
     return true;
 }
 
