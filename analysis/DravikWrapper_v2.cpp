@@ -31,6 +31,7 @@ enum : int {
     HvSourceType = 1178,
     UserOperationMode = 2001,
     NominalCharge = 2003,
+    UserSerialNumber = 2009,
     Frequency = 2013,
     TestVoltage = 2014,
     Attenuation = 2015,
@@ -409,6 +410,10 @@ void DravikWrapper_v2::onAvgResetTimerElapsed()
 
 void DravikWrapper_v2::onParameterChanged(QList<int> parameterIds)
 {
+    // The serial number makes the device key; the entry the wrapper holds
+    // follows the detector device's.
+    if (parameterIds.contains(UserSerialNumber))
+        refreshMaxVoltageEntry();
     if (!parameterIds.contains(GainPdValue) || m_measurementMode != 1 || !m_device->isRunning())
         return;
     // A new gain makes the level found so far meaningless: search again.

@@ -10,7 +10,8 @@
 //                         thread of its own, its device time 100 times the
 //                         wall clock so that a frame is always ready.
 //
-//   BM_PluginEndToEnd     the same stream through the plug-in's detector
+//   BM_PluginEndToEnd/detectors:N
+//                         the same stream through the plug-in's detector
 //                         device: socket and codec on the protocol thread,
 //                         unpacking on the unpack thread, chunks made and
 //                         taken on this thread. bytes_per_second counts raw
@@ -19,12 +20,18 @@
 //                         plugin_cpu_s_per_GB the same without the
 //                         simulator's thread (so the plug-in and this
 //                         thread, which takes the chunks as a host would).
+//                         With N of 2 and 3, as many simulators and devices
+//                         in one process (one host thread): bytes_per_second
+//                         is the aggregate, least_share the detector that got
+//                         least against a fair share, vs_one_detector the
+//                         aggregate against N = 1 of the same run.
 //
 // bytes_per_second is the figure; the plug-in's end-to-end rate is measured
 // against the loopback one in the same run.
 
 #include "DravikSimulator.h"
 #include "Dravik_v2.h"
+#include "ParameterHandler.h"
 #include "SimIdentity.h"
 #include "SimPacketStream.h"
 #include "SimParameterMemory.h"
@@ -42,8 +49,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
+#include <limits>
+#include <memory>
+#include <numeric>
+#include <vector>
 
 #include <pthread.h>
 #include <time.h>
@@ -121,6 +133,22 @@ void ensureApplication()
     QLoggingCategory::setFilterRules(QStringLiteral("dravik=false\ndravik.*=false"));
 }
 
+// Muxer frames of frameNs for ever, the other groups idle. The device writes
+// its own timings when it connects, so a benchmark of the device sets these
+// again once it is open (on the simulator's thread, as here).
+void setStreamingTimings(DravikSimulator *sim, qint64 frameNs)
+{
+    QMetaObject::invokeMethod(sim, [sim, frameNs] {
+        for (quint8 group = 0; group < SimProtocol::kGroupCount; ++group) {
+            SimPayloads::Timing timing;
+            timing.channel = group;
+            timing.periods = group == 0 ? 0xFFFFFFFFu : 0;
+            timing.samplePeriod = timing.framePeriod = quint64(frameNs);
+            sim->setParameter(SimProtocol::GetTimings, group, SimPayloads::encode(timing));
+        }
+    }, Qt::BlockingQueuedConnection);
+}
+
 // A simulator on a thread of its own that streams muxer frames of frameNs
 // for ever (device time 100 times the wall clock, so a frame is always ready).
 DravikSimulator *startStreamingSimulator(QThread &thread, qint64 frameNs)
@@ -131,13 +159,7 @@ DravikSimulator *startStreamingSimulator(QThread &thread, qint64 frameNs)
     thread.start();
     sim->setTimeScale(100.0);
     sim->setAcquisitionDelays(0, 0, 0);
-    for (quint8 group = 0; group < SimProtocol::kGroupCount; ++group) {
-        SimPayloads::Timing timing;
-        timing.channel = group;
-        timing.periods = group == 0 ? 0xFFFFFFFFu : 0;
-        timing.samplePeriod = timing.framePeriod = quint64(frameNs);
-        sim->setParameter(SimProtocol::GetTimings, group, SimPayloads::encode(timing));
-    }
+    setStreamingTimings(sim, frameNs);
     return sim;
 }
 
@@ -219,64 +241,126 @@ clockid_t cpuClockOf(QObject *obj)
     return clock;
 }
 
+// The aggregate rate of BM_PluginEndToEnd/detectors:1, for the ratio the
+// runs with more detectors report (they run after it, in the same program).
+double g_singleRate = 0.0;
+
 void BM_PluginEndToEnd(benchmark::State &state)
 {
     ensureApplication();
-    QThread thread;
-    // Larger frames than above: the device asks for a channel at most once per
-    // state poll (100 ms), so the frame size sets its ceiling.
-    DravikSimulator *sim = startStreamingSimulator(thread, 100000000);
-    if (!sim->listen()) {
-        state.SkipWithError("cannot listen on loopback");
-        return;
+    const int n = int(state.range(0));
+    // One simulator per detector, each on a thread of its own. Larger frames
+    // than above: the device asks for a channel at most once per state poll
+    // (100 ms), so the frame size sets its ceiling.
+    std::vector<std::unique_ptr<QThread>> threads;
+    std::vector<DravikSimulator *> sims;
+    for (int i = 0; i < n; ++i) {
+        threads.push_back(std::make_unique<QThread>());
+        sims.push_back(startStreamingSimulator(*threads.back(), 100000000));
+        if (!sims.back()->listen()) {
+            state.SkipWithError("cannot listen on loopback");
+            break;
+        }
     }
-    {
-        Dravik_v2 device;
-        device.initialize();
-        // The simulator on this machine; expert mode keeps the timings above.
-        device.setValue(1171, QStringLiteral("127.0.0.1:%1").arg(sim->serverPort()));
-        device.setValue(2010, true);
-        device.setDataTransferEnabled(true);
-        qint64 sampleBytes = 0;
-        QObject::connect(&device, &AbstractDevice::channelDataAvailable, [&](int channel, int token) {
-            bool ok = false;
-            const ChannelData chunk = device.takeChannelData(channel, token, &ok);
-            if (ok && chunk.dataType == ChannelData::DataTypeFloat)
-                sampleBytes += chunk.data->size() / 2; // back to 16-bit samples
-        });
-        bool opened = false;
-        QObject::connect(&device, &AbstractDevice::opened, [&] { opened = true; });
-        device.open();
-        if (!waitFor([&] { return opened && !device.hwChannelMap().isEmpty(); }, 10000)) {
+    if (int(sims.size()) == n) {
+        // Every device in this thread, as one host drives them.
+        std::vector<std::unique_ptr<Dravik_v2>> devices;
+        std::vector<qint64> sampleBytes(size_t(n), 0);
+        int opened = 0;
+        for (int i = 0; i < n; ++i) {
+            devices.push_back(std::make_unique<Dravik_v2>());
+            Dravik_v2 &device = *devices.back();
+            device.initialize();
+            // The simulator on this machine; expert mode keeps the timings above.
+            device.setValue(1171, QStringLiteral("127.0.0.1:%1").arg(sims[size_t(i)]->serverPort()));
+            device.setValue(2010, true);
+            device.setDataTransferEnabled(true);
+            qint64 *bytes = &sampleBytes[size_t(i)];
+            QObject::connect(&device, &AbstractDevice::channelDataAvailable, [&device, bytes](int channel, int token) {
+                bool ok = false;
+                const ChannelData chunk = device.takeChannelData(channel, token, &ok);
+                if (ok && chunk.dataType == ChannelData::DataTypeFloat)
+                    *bytes += chunk.data->size() / 2; // back to 16-bit samples
+            });
+            QObject::connect(&device, &AbstractDevice::opened, [&opened] { ++opened; });
+            device.open();
+        }
+        const auto total = [&] { return std::accumulate(sampleBytes.begin(), sampleBytes.end(), qint64(0)); };
+        const auto all = [&](const std::function<bool(int)> &condition) {
+            for (int i = 0; i < n; ++i) {
+                if (!condition(i))
+                    return false;
+            }
+            return true;
+        };
+        // Open, and the device's own writes of the timings gone out.
+        const auto ready = [&](int i) {
+            const Dravik_v2 &device = *devices[size_t(i)];
+            return !device.hwChannelMap().isEmpty() && device.deviceContainer()->pendingIds().isEmpty();
+        };
+        if (!waitFor([&] { return opened == n && all(ready); }, 10000)) {
             state.SkipWithError("device did not open");
         } else {
-            device.start();
-            waitFor([&] { return sampleBytes > 0; }, 10000); // the first frame warms up
-            const clockid_t simClock = cpuClockOf(sim);
-            const double simStart = threadCpuSeconds(simClock);
+            for (DravikSimulator *sim : sims)
+                setStreamingTimings(sim, 100000000);
+            for (auto &device : devices)
+                device->start();
+            // The first frame of each warms up.
+            waitFor([&] { return all([&](int i) { return sampleBytes[size_t(i)] > 0; }); }, 10000);
+            std::vector<clockid_t> simClocks;
+            double simStart = 0.0;
+            for (DravikSimulator *sim : sims) {
+                simClocks.push_back(cpuClockOf(sim));
+                simStart += threadCpuSeconds(simClocks.back());
+            }
+            const std::vector<qint64> base = sampleBytes;
             const std::clock_t cpuStart = std::clock();
-            qint64 counted = 0;
+            QElapsedTimer wall;
+            wall.start();
             for (auto _ : state) {
-                const qint64 before = sampleBytes;
-                if (!waitFor([&] { return sampleBytes > before; }, 10000)) {
+                const qint64 before = total();
+                if (!waitFor([&] { return total() > before; }, 10000)) {
                     state.SkipWithError("no data");
                     break;
                 }
-                counted += sampleBytes - before;
             }
+            const double seconds = wall.nsecsElapsed() * 1e-9;
             const double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-            const double simCpu = threadCpuSeconds(simClock) - simStart;
+            double simCpu = -simStart;
+            for (clockid_t clock : simClocks)
+                simCpu += threadCpuSeconds(clock);
+            qint64 counted = 0;
+            qint64 least = std::numeric_limits<qint64>::max();
+            for (int i = 0; i < n; ++i) {
+                const qint64 got = sampleBytes[size_t(i)] - base[size_t(i)];
+                counted += got;
+                least = std::min(least, got);
+            }
             state.SetBytesProcessed(counted);
             const double gb = double(counted) / 1e9;
             state.counters["cpu_s_per_GB"] = counted > 0 ? cpu / gb : 0.0;
             state.counters["plugin_cpu_s_per_GB"] = counted > 0 ? (cpu - simCpu) / gb : 0.0;
-            device.stop(false);
+            // The detector that got least, against a fair share of the total
+            // (each detector should have at least 0.8 of it).
+            state.counters["least_share"] = counted > 0 ? double(least) * n / double(counted) : 0.0;
+            const double rate = seconds > 0 ? double(counted) / seconds : 0.0;
+            if (n == 1)
+                g_singleRate = rate;
+            else if (g_singleRate > 0)
+                state.counters["vs_one_detector"] = rate / g_singleRate;
+            for (auto &device : devices)
+                device->stop(false);
         }
     }
-    thread.quit();
-    thread.wait();
+    for (auto &thread : threads) {
+        thread->quit();
+        thread->wait();
+    }
 }
-BENCHMARK(BM_PluginEndToEnd)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+// One detector, then two and three at once in the same run: the aggregate
+// should not fall below one detector's rate, and no detector below 0.8 of a
+// fair share.
+BENCHMARK(BM_PluginEndToEnd)->ArgName("detectors")->DenseRange(1, 3)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 } // namespace
 

@@ -3,7 +3,6 @@
 #include "QxtLogger.h"
 
 #include <QRandomGenerator>
-#include <QWriteLocker>
 
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
@@ -42,14 +41,14 @@ DravikChunkCreator_v2::DravikChunkCreator_v2(int channelId, int maxOutstanding)
 
 void DravikChunkCreator_v2::reset()
 {
-    QWriteLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     m_pending.clear();
     m_chunkTime = 0;
 }
 
 void DravikChunkCreator_v2::addSlice(quint64 packetTimeStamp, const QByteArray &data)
 {
-    QWriteLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     if (m_slices.isEmpty() && (m_runStamps.isEmpty() || packetTimeStamp > m_runStamps.constLast())) {
         // Transfers of a channel tend to be alike, so the last one's size
         // saves growing the run step by step.
@@ -66,7 +65,7 @@ void DravikChunkCreator_v2::addSlice(quint64 packetTimeStamp, const QByteArray &
 
 qint64 DravikChunkCreator_v2::discardSlices()
 {
-    QWriteLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     qint64 bytes = m_run.size() + m_pending.size();
     for (const QByteArray &slice : qAsConst(m_slices))
         bytes += slice.size();
@@ -98,7 +97,7 @@ QList<int> DravikChunkCreator_v2::collectChunks(quint64 start, quint64 end, bool
         if (verbose) {
             int slices = 0;
             {
-                QWriteLocker locker(&m_lock);
+                std::lock_guard<std::mutex> locker(m_lock);
                 slices = sliceCount();
             }
             QxtLogger::getInstance()->debug(kTag, "channel", m_channelId, ": slices", slices);
@@ -115,7 +114,7 @@ QList<int> DravikChunkCreator_v2::collectChunks(quint64 start, quint64 end, bool
 
 QString DravikChunkCreator_v2::statusText() const
 {
-    QWriteLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     const int slices = sliceCount();
     if (slices == 0)
         return QString();
@@ -145,7 +144,7 @@ void DravikChunkCreator_v2::takeChunk(bool *more, quint64 start, quint64 end, in
     int dropped = 0;
     bool made = false;
     {
-        QWriteLocker locker(&m_lock);
+        std::unique_lock<std::mutex> locker(m_lock);
         // Everything up to the end of the transfer; the start does not bound it.
         if (!m_runStamps.isEmpty() && m_runStamps.constLast() <= end) {
             // The usual case: the whole run, joined already.
@@ -174,7 +173,7 @@ void DravikChunkCreator_v2::takeChunk(bool *more, quint64 start, quint64 end, in
             if (taken.isEmpty()) {
                 locker.unlock();
                 QxtLogger::getInstance()->debug(kTag, "channel", m_channelId, ": no slices available");
-                locker.relock();
+                locker.lock();
             } else if (m_pending.isEmpty()) {
                 m_chunkTime = taken.firstKey();
                 qsizetype total = 0;
@@ -214,7 +213,7 @@ void DravikChunkCreator_v2::takeChunk(bool *more, quint64 start, quint64 end, in
 ChannelData DravikChunkCreator_v2::takeToken(int token)
 {
     {
-        QWriteLocker locker(&m_lock);
+        std::lock_guard<std::mutex> locker(m_lock);
         const auto it = m_tokens.find(token);
         if (it != m_tokens.end()) {
             ChannelData chunk = it.value();
@@ -229,6 +228,6 @@ ChannelData DravikChunkCreator_v2::takeToken(int token)
 
 int DravikChunkCreator_v2::outstandingChunks() const
 {
-    QWriteLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     return m_tokens.size();
 }

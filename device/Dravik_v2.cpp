@@ -540,6 +540,8 @@ void Dravik_v2::handleDeviceParameter(int id)
     switch (id) {
     case DeviceSerial:
         m_user->update(UserSerialNumber, v, AbstractParameterContainer::StatusSynchronised);
+        // The device key follows the serial number (normally before opened()).
+        refreshMaxVoltageEntry();
         break;
     case DeviceFirmwareVersion:
         // The last value of every identification answer.
@@ -561,8 +563,9 @@ void Dravik_v2::handleDeviceParameter(int id)
         rebuildHwChannelMap();
         break;
     case DeviceConfigDeviceType:
-        // The device type decides which operation modes it supports; on a slow
-        // link it may arrive after opened().
+        // The device type decides which operation modes it supports and the
+        // highest voltage; on a slow link it may arrive after opened().
+        refreshMaxVoltageEntry();
         if (isOpen() && computeStartable() != m_startable)
             announceStartable(computeStartable());
         break;
@@ -749,6 +752,14 @@ void Dravik_v2::confirmUserRequest(int id)
         confirmUser(id, requested);
         break;
     }
+}
+
+QString Dravik_v2::serialNumber() const
+{
+    // 2009 mirrors the detector's serial (1002). It stays after the link is
+    // lost, so a closed device keeps the key of the detector it last saw.
+    const QVariant serial = m_user->value(UserSerialNumber);
+    return serial.isValid() ? serial.toString() : AbstractDevice::serialNumber();
 }
 
 int Dravik_v2::maxVoltage() const

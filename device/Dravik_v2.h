@@ -70,6 +70,10 @@ public:
     int openState() const override { return m_openState; }
     void open() override;
     void close() override;
+    // The detector's serial number once it has been identified; until then
+    // the framework's (none), so deviceKey() is "-1" before the first
+    // identification and "<serial>-1" from then on.
+    QString serialNumber() const override;
     int phaseCount() const override { return 1; }
     int maxVoltage() const override;
     double minimumVoltage() const override { return 0.0; }

@@ -3,8 +3,7 @@
 #include "ParameterCatalogue.h"
 #include "QxtLogger.h"
 
-#include <QReadLocker>
-#include <QWriteLocker>
+#include <mutex>
 
 #include <algorithm>
 
@@ -184,7 +183,7 @@ QList<int> QlpCommandTranslator_v2::parameters(quint16 command, quint8 firstInde
 {
     QList<int> ids;
     {
-        QReadLocker locker(&m_lock);
+        std::shared_lock<std::shared_mutex> locker(m_lock);
         ids = m_instances.values(qMakePair(command, firstIndex));
     }
     // The multi-hash hands values back newest first; callers take the first id
@@ -212,7 +211,7 @@ bool QlpCommandTranslator_v2::isSetCommand(quint16 command) const
 
 QSet<quint16> QlpCommandTranslator_v2::commands() const
 {
-    QReadLocker locker(&m_lock);
+    std::shared_lock<std::shared_mutex> locker(m_lock);
     return m_commands;
 }
 
@@ -242,7 +241,7 @@ void QlpCommandTranslator_v2::rebuild()
         }
     }
 
-    QWriteLocker locker(&m_lock);
+    std::lock_guard<std::shared_mutex> locker(m_lock);
     m_instances = instances;
     m_commands = commands;
 }

@@ -6,8 +6,9 @@
 #include <QMultiHash>
 #include <QObject>
 #include <QPair>
-#include <QReadWriteLock>
 #include <QSet>
+
+#include <shared_mutex>
 
 // Knows for every detector parameter which command writes it, which command
 // reads it, which instance of the command (first index) and which position
@@ -16,7 +17,8 @@
 // (command, first index) carry".
 //
 // Lookups are safe from any thread; the derived maps are rebuilt under the
-// lock when the detector's protocol version becomes known.
+// lock when the detector's protocol version becomes known. (A std::shared_mutex,
+// like the parameter container's, so that ThreadSanitizer sees it.)
 class QlpCommandTranslator_v2 : public QObject
 {
     Q_OBJECT
@@ -61,7 +63,7 @@ private:
 
     QHash<int, Entry> m_table; // filled by the constructor, never changed
     QSet<quint16> m_setCommands;
-    mutable QReadWriteLock m_lock;
+    mutable std::shared_mutex m_lock;
     QMultiHash<QPair<quint16, quint8>, int> m_instances;
     QSet<quint16> m_commands;
 };

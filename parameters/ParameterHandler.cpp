@@ -2,8 +2,7 @@
 
 #include "QxtLogger.h"
 
-#include <QReadLocker>
-#include <QWriteLocker>
+#include <mutex>
 
 ParameterHandler::ParameterHandler(QObject *parent, const QString &logPrefix)
     : AbstractParameterContainer(parent)
@@ -13,7 +12,7 @@ ParameterHandler::ParameterHandler(QObject *parent, const QString &logPrefix)
 
 bool ParameterHandler::entry(int id, ParameterEntry &out) const
 {
-    QReadLocker locker(&m_lock);
+    std::shared_lock<std::shared_mutex> locker(m_lock);
     const auto it = m_table.constFind(id);
     if (it == m_table.constEnd())
         return false;
@@ -24,7 +23,7 @@ bool ParameterHandler::entry(int id, ParameterEntry &out) const
 int ParameterHandler::add(int id, const QVariant &initial)
 {
     {
-        QWriteLocker locker(&m_lock);
+        std::lock_guard<std::shared_mutex> locker(m_lock);
         if (!m_table.contains(id)) {
             m_table.insert(id, ParameterEntry{StatusSynchronised, initial, initial});
             return Success;
@@ -70,7 +69,7 @@ int ParameterHandler::setValue(const QHash<int, QVariant> &values)
         int state = StatusFailed;
         bool known = true;
         {
-            QWriteLocker locker(&m_lock);
+            std::lock_guard<std::shared_mutex> locker(m_lock);
             auto entryIt = m_table.find(id);
             if (entryIt == m_table.end()) {
                 known = false;
@@ -103,7 +102,7 @@ void ParameterHandler::update(int parameterId, const QVariant &value, int status
     bool changed = false;
     int entryStatus = StatusSynchronised;
     {
-        QWriteLocker locker(&m_lock);
+        std::unique_lock<std::shared_mutex> locker(m_lock);
         auto it = m_table.find(parameterId);
         if (it == m_table.end()) {
             locker.unlock();
@@ -129,7 +128,7 @@ void ParameterHandler::update(int parameterId, const QVariant &value, int status
 void ParameterHandler::reset(int id)
 {
     {
-        QWriteLocker locker(&m_lock);
+        std::lock_guard<std::shared_mutex> locker(m_lock);
         m_table.insert(id, ParameterEntry{StatusSynchronised, QVariant(), QVariant()});
     }
     Q_EMIT parameterStatusChanged(id, StatusSynchronised);
@@ -139,7 +138,7 @@ int ParameterHandler::discardPending()
 {
     QList<int> discarded;
     {
-        QWriteLocker locker(&m_lock);
+        std::lock_guard<std::shared_mutex> locker(m_lock);
         for (auto it = m_table.begin(); it != m_table.end(); ++it) {
             if (it->status == StatusPending) {
                 it->newValue = it->value;
@@ -156,7 +155,7 @@ int ParameterHandler::discardPending()
 QList<int> ParameterHandler::pendingIds() const
 {
     QList<int> result;
-    QReadLocker locker(&m_lock);
+    std::shared_lock<std::shared_mutex> locker(m_lock);
     for (auto it = m_table.constBegin(); it != m_table.constEnd(); ++it) {
         if (it->status == StatusPending)
             result.append(it.key());
@@ -166,19 +165,19 @@ QList<int> ParameterHandler::pendingIds() const
 
 QList<int> ParameterHandler::ids() const
 {
-    QReadLocker locker(&m_lock);
+    std::shared_lock<std::shared_mutex> locker(m_lock);
     return m_table.keys();
 }
 
 bool ParameterHandler::contains(int id) const
 {
-    QReadLocker locker(&m_lock);
+    std::shared_lock<std::shared_mutex> locker(m_lock);
     return m_table.contains(id);
 }
 
 bool ParameterHandler::isValid(int id) const
 {
-    QReadLocker locker(&m_lock);
+    std::shared_lock<std::shared_mutex> locker(m_lock);
     const auto it = m_table.constFind(id);
     return it != m_table.constEnd() && it->status == StatusSynchronised;
 }

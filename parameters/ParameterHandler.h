@@ -4,12 +4,18 @@
 #include "ParameterEntry.h"
 
 #include <QHash>
-#include <QReadWriteLock>
 #include <QString>
+
+#include <shared_mutex>
 
 // The thread-safe parameter container shared by the host's thread and the
 // protocol thread. The lock is held only to copy or store an entry; signals
 // go out after it is released, so slots may call straight back in.
+//
+// The lock is a std::shared_mutex, not a QReadWriteLock: ThreadSanitizer sees
+// the pthread lock underneath the one and not the futexes of the other (Qt is
+// not built with it), and every read of an entry on one thread after a write
+// on the other would be reported as a race.
 class ParameterHandler : public AbstractParameterContainer
 {
     Q_OBJECT
@@ -46,6 +52,6 @@ private:
     bool entry(int id, ParameterEntry &out) const;
 
     const QString m_logPrefix;
-    mutable QReadWriteLock m_lock;
+    mutable std::shared_mutex m_lock;
     QHash<int, ParameterEntry> m_table;
 };

@@ -8,10 +8,19 @@
 #include <QCoreApplication>
 #include <QVariantMap>
 
+#include <mutex>
+
 namespace {
 const char *const kTag = "[AbstractDevice]:";
-// Shared by every device of the process; touched only from the host's thread.
 const char *const kMaxVoltagesProperty = "MaxVoltages";
+
+// "MaxVoltages" is one table for every device of the process, and each
+// device edits it by reading, changing and writing back the whole map. Hosts
+// drive their devices from one thread, but one that gives each detector a
+// thread of its own would otherwise lose entries; this lock makes each edit
+// whole. It guards only our own edits: a host reads the property on its own
+// thread.
+std::mutex g_maxVoltagesLock;
 }
 
 AbstractDevice::AbstractDevice(QObject *parent)
@@ -183,20 +192,36 @@ void AbstractDevice::setStartable(bool startable)
 
 void AbstractDevice::onOpen()
 {
-    QCoreApplication *app = QCoreApplication::instance();
-    if (!app)
-        return;
-    QVariantMap map = app->property(kMaxVoltagesProperty).toMap();
-    map.insert(deviceKey(), maxVoltage());
-    app->setProperty(kMaxVoltagesProperty, map);
+    writeMaxVoltageEntry(true);
 }
 
 void AbstractDevice::onClose()
 {
+    writeMaxVoltageEntry(false);
+}
+
+void AbstractDevice::refreshMaxVoltageEntry()
+{
+    if (!m_maxVoltageKey.isNull())
+        writeMaxVoltageEntry(true);
+}
+
+void AbstractDevice::writeMaxVoltageEntry(bool hold)
+{
     QCoreApplication *app = QCoreApplication::instance();
-    if (!app)
+    if (!app || (!hold && m_maxVoltageKey.isNull()))
         return;
+    // Asked before the lock is taken: both may ask the device's containers.
+    const QString key = hold ? deviceKey() : QString();
+    const int volts = hold ? maxVoltage() : 0;
+    std::lock_guard<std::mutex> lock(g_maxVoltagesLock);
     QVariantMap map = app->property(kMaxVoltagesProperty).toMap();
-    map.remove(deviceKey());
+    // The key this device wrote, which is its current one unless the key
+    // changed while it was open; never a key it did not write.
+    if (!m_maxVoltageKey.isNull())
+        map.remove(m_maxVoltageKey);
+    if (hold)
+        map.insert(key, volts);
     app->setProperty(kMaxVoltagesProperty, map);
+    m_maxVoltageKey = key;
 }

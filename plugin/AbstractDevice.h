@@ -13,7 +13,8 @@
 // Base of every device of the plug-in: the channel and parameter tables, the
 // registration rules, the "open and startable" bookkeeping and the
 // application-wide "MaxVoltages" table. Everything here runs on the thread
-// that owns the device.
+// that owns the device, except that "MaxVoltages" is one table for every
+// device of the process (see onOpen()).
 class AbstractDevice : public QObject, public DeviceInterface
 {
     Q_OBJECT
@@ -67,6 +68,10 @@ protected:
 
     // An error for the host: StatusError with the text and a token.
     void notifyError(const QString &text, int token = -1);
+    // After deviceKey() or maxVoltage() changed: moves this device's
+    // "MaxVoltages" entry to the current key and value. Nothing while the
+    // device holds no entry (before opened(), after closed()).
+    void refreshMaxVoltageEntry();
 
 protected Q_SLOTS:
     void setStartable(bool startable);
@@ -77,8 +82,15 @@ private Q_SLOTS:
     void refreshOpenAndStartable();
 
 private:
+    // Writes this device's entry under the current key (hold) or removes it.
+    void writeMaxVoltageEntry(bool hold);
+
     QHash<int, ChannelInfo> m_channels;
     QHash<int, ParameterInfo> m_parameters;
     bool m_openAndStartable = false;
     bool m_startable = true;
+    // The key this device's "MaxVoltages" entry was written under; null while
+    // it holds none. Closing removes this key, so a key that changed while the
+    // device was open does not leave its old entry behind.
+    QString m_maxVoltageKey;
 };

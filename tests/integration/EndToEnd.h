@@ -33,6 +33,7 @@ public:
         int samples;
         float minimum; // of a float chunk, else 0
         float peak;    // largest magnitude of a float chunk, else 0
+        double start;  // seconds, device time
     };
 
     // object: the device as a QObject, whose signals are known by name only.
@@ -40,9 +41,9 @@ public:
     {
         connect(object, SIGNAL(channelDataAvailable(int, int)), this, SLOT(take(int, int)));
     }
-    bool received(int channel) const
+    int received(int channel) const
     {
-        return std::any_of(chunks.begin(), chunks.end(), [channel](const Chunk &c) { return c.channel == channel; });
+        return int(std::count_if(chunks.begin(), chunks.end(), [channel](const Chunk &c) { return c.channel == channel; }));
     }
 
     QList<Chunk> chunks;
@@ -59,7 +60,7 @@ private Q_SLOTS:
         QVERIFY2(!again, "a token was handed out twice");
         const bool isFloat = chunk.dataType == ChannelData::DataTypeFloat;
         const int samples = chunk.data->size() / (isFloat ? 4 : 1);
-        Chunk c{channel, token, samples, 0.0f, 0.0f};
+        Chunk c{channel, token, samples, 0.0f, 0.0f, chunk.startTime};
         if (isFloat && samples > 0) {
             const auto *v = reinterpret_cast<const float *>(chunk.data->constData());
             c.minimum = *std::min_element(v, v + samples);

@@ -155,6 +155,63 @@ private Q_SLOTS:
                      qPrintable(QStringLiteral("%1: %2 datasets").arg(group).arg(sets.size())));
         }
     }
+
+    // Three phases at once: one file, a group per detector with its identity.
+    // A detector lost at the stop ends the run for all and keeps the file.
+    void recordsSeveralDetectors_data()
+    {
+        QTest::addColumn<QStringList>("fault"); // for the second simulator
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("three detectors") << QStringList() << 0;
+        QTest::newRow("second detector lost at the stop") << QStringList{"--drop-in-state", "8"} << 6;
+    }
+    void recordsSeveralDetectors()
+    {
+        QFETCH(QStringList, fault);
+        QFETCH(int, exitCode);
+
+        SimProcess sims[3]{SimProcess(DRAVIK_SIM_PATH), SimProcess(DRAVIK_SIM_PATH), SimProcess(DRAVIK_SIM_PATH)};
+        QStringList host{"measure", "--plugin", DRAVIK_PLUGIN_PATH, "--simulated", "--duration", "1.6",
+                         "--channels", "1021"};
+        for (int d = 0; d < 3; ++d) {
+            QVERIFY2(sims[d].start(QStringList{"--serial", QString::number(500001 + d)} + (d == 1 ? fault : QStringList())),
+                     qPrintable(sims[d].errorString()));
+            host << "--address" << sims[d].address();
+        }
+        QTemporaryDir dir;
+        const QString output = dir.filePath(QStringLiteral("phases.h5"));
+        const HostProcess::Result r = runHost(host + QStringList{"--output", output});
+        QVERIFY2(r.exitCode == exitCode, qPrintable(r.err));
+        QCOMPARE(leftovers(dir), QStringList{QStringLiteral("phases.h5")});
+        if (exitCode != 0)
+            QVERIFY2(r.err.contains(QStringLiteral("detector 2 (%1): the link to the detector was lost").arg(sims[1].address())),
+                     qPrintable(r.err));
+
+        RecordingReader reader(output);
+        QVERIFY(reader.isOpen());
+        const QVariantMap root = reader.rootAttributes();
+        QCOMPARE(root.value("complete").toInt(), exitCode == 0 ? 1 : 0);
+        QCOMPARE(root.value("exit_code").toInt(), exitCode);
+        QCOMPARE(root.value("detector_count").toInt(), 3);
+        QCOMPARE(reader.groups(), (QStringList{"detector_1", "detector_2", "detector_3"}));
+        for (int d = 0; d < 3; ++d) {
+            const QString group = QStringLiteral("detector_%1").arg(d + 1);
+            const QVariantMap g = reader.groupAttributes(group);
+            QCOMPARE(g.value("device_serial").toString(), QString::number(500001 + d));
+            QCOMPARE(g.value("address").toString(), sims[d].address());
+            QCOMPARE(reader.groups(group), QStringList{"measurement_001"});
+            const QString measurement = group + QStringLiteral("/measurement_001");
+            QCOMPARE(reader.groupAttributes(measurement).value("complete").toInt(), exitCode == 0 ? 1 : 0);
+            // A whole run records each detector's test voltage record.
+            if (exitCode == 0)
+                QVERIFY(!reader.datasets(measurement).isEmpty());
+        }
+        // The report reads one detector as a recording of its own.
+        RecordingReader second(output);
+        QVERIFY(second.selectDetector(2) && !second.selectDetector(4));
+        QCOMPARE(second.rootAttributes().value("device_serial").toString(), QStringLiteral("500002"));
+        QCOMPARE(second.groups(), QStringList{"measurement_001"});
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_HostMeasure)

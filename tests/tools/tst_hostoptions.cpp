@@ -175,7 +175,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         // The address and time-out rules: connectionOptions.
         QTest::newRow("no output") << QStringList{"--address", "127.0.0.1:4000"} << "--output FILE is required";
-        QTest::newRow("address twice") << (base() + QStringList{"--address", "127.0.0.2:1"}) << "more than once";
+        QTest::newRow("same address twice") << (base() + base().mid(0, 2)) << "given twice";
+        QTest::newRow("four addresses")
+            << (base() + QStringList{"--address", "127.0.0.2:1", "--address", "127.0.0.3:1", "--address", "127.0.0.4:1"})
+            << "at most 3 detectors";
         QTest::newRow("unknown option") << (base() + QStringList{"--frobnicate"}) << "frobnicate";
         QTest::newRow("stray argument") << (base() + QStringList{"extra"}) << "unexpected argument 'extra'";
         QTest::newRow("count 0") << (base() + QStringList{"--count", "0"}) << "--count";

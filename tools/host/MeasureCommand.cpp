@@ -3,10 +3,12 @@
 #include "DeviceInterface.h"
 #include "DeviceSession.h"
 #include "ExitCode.h"
+#include "Hdf5Recorder.h"
 #include "HostQuery.h"
 #include "InterruptWatcher.h"
 #include "LogRouter.h"
 #include "MeasureOptions.h"
+#include "MultiDetectorRun.h"
 #include "PluginDevice.h"
 #include "ProgressPrinter.h"
 #include "RunReport.h"
@@ -15,10 +17,14 @@
 
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QJsonDocument>
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 #include <cstdio>
 #include <unistd.h>
 
@@ -37,6 +43,112 @@ QString idRanges(QList<int> ids)
         i = j + 1;
     }
     return runs.join(QStringLiteral(", "));
+}
+
+
+
+// What one detector of a run needs: its device from the plug-in, its report
+// and its session. The report outlives the session that writes it.
+struct Detector
+{
+    explicit Detector(const QString &pluginPath) : plugin(pluginPath) {}
+    PluginDevice plugin;
+    RunReport report;
+    std::unique_ptr<DeviceSession> session;
+};
+
+HostQuery hostQuery(const MeasureOptions &options)
+{
+    HostQuery query(options.measurementMode, options.maximumShots);
+    query.set(AbstractQueryObject::KeyOperationMode, options.operationMode);
+    query.set(AbstractQueryObject::KeyNominalCharge, options.charge);
+    query.set(AbstractQueryObject::KeyHvSourceType, options.hvSourceType);
+    query.set(AbstractQueryObject::KeyChargeToVoltageFactor, options.chargeToVoltageFactor);
+    // The device asks for the calibration of its charge channel.
+    query.set(AbstractQueryObject::KeyChargeCalibrationFactor, options.calibrationFactor, -1, 1018);
+    return query;
+}
+
+// Loads the plug-in's device for address, hands it the settings with the
+// address and makes its session (interactive when several detectors run
+// together). ExitOk, or the exit code with *error set; a channel the device
+// lacks is a usage error.
+int setUp(Detector &d, const MeasureOptions &options, const SettingsFile &settingsFile, const QString &address,
+          bool interactive, ProgressPrinter &printer, QString *error)
+{
+    RunReport &report = d.report;
+    report.hostVersion = QStringLiteral(DRAVIK_VERSION);
+    report.createdAt = QDateTime::currentDateTimeUtc();
+    report.outputPath = QFileInfo(options.outputPath).absoluteFilePath();
+    report.address = address;
+    report.simulated = options.simulated;
+    report.count = options.count;
+    report.durationSeconds = options.durationSeconds;
+
+    // The host owns the device; PluginDevice destroys it before it unloads.
+    const int created = d.plugin.create();
+    report.plugin = d.plugin.description();
+    if (created != ExitOk) {
+        *error = d.plugin.errorString();
+        return created;
+    }
+    DeviceInterface *device = d.plugin.device();
+    // Channel ids are known once the device is initialised: an id it does
+    // not have would record nothing.
+    const QList<int> offered = device->channelIds();
+    for (int channel : qAsConst(options.channels)) {
+        if (!offered.contains(channel)) {
+            *error = QStringLiteral("--channels: the device has no channel %1 (its channels: %2)")
+                         .arg(channel)
+                         .arg(idRanges(offered));
+            return ExitUsage;
+        }
+    }
+
+    QVariantHash settings = settingsFile.values();
+    const QString fromFile = settings.value(QStringLiteral("NetworkAddress")).toString();
+    if (!fromFile.isEmpty() && fromFile != address)
+        printer.message(QStringLiteral("note: NetworkAddress %1 in %2 is replaced by --address %3")
+                            .arg(fromFile, options.settingsPath, address));
+    settings.insert(QStringLiteral("NetworkAddress"), address);
+    if (d.plugin.configure(settings, address) != ExitOk) {
+        *error = d.plugin.errorString();
+        return ExitConnectFailed;
+    }
+    report.settings = settings;
+    report.deviceSettings = device->settings();
+    device->setDataTransferEnabled(true);
+
+    const HostQuery query = hostQuery(options);
+    report.environment = query.describe();
+    DeviceSession::Config config;
+    config.count = options.count;
+    config.durationMs = int(options.durationSeconds * 1000.0 + 0.5);
+    config.timeoutMs = int(options.timeoutSeconds * 1000.0 + 0.5);
+    config.channels = options.channels;
+    config.address = address;
+    config.interactive = interactive;
+    d.session = std::make_unique<DeviceSession>(d.plugin.object(), query, config, &report);
+    return d.session->attach(error) ? ExitOk : ExitPluginFailed;
+}
+
+// The run's attributes for the root of a file with several detectors: what
+// they share; each detector's identity and tallies are in its own group.
+QVariantMap sharedAttributes(RunReport header, const QList<ConnectionAddress> &addresses)
+{
+    QStringList all;
+    for (const ConnectionAddress &a : addresses)
+        all.append(a.toString());
+    header.address = all.join(QLatin1Char(' '));
+    QVariantMap attributes = header.fileAttributes();
+    for (const QString &key : attributes.keys()) {
+        if (key.startsWith(QLatin1String("device_")) && key != QLatin1String("device_settings"))
+            attributes.remove(key);
+    }
+    attributes.remove(QStringLiteral("test_voltage_calibration"));
+    attributes.remove(QStringLiteral("measurement_count"));
+    attributes.insert(QStringLiteral("detector_count"), addresses.size());
+    return attributes;
 }
 
 } // namespace
@@ -71,17 +183,13 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
         return ExitUsage;
     }
 
-    RunReport report;
-    report.hostVersion = QStringLiteral(DRAVIK_VERSION);
-    report.createdAt = QDateTime::currentDateTimeUtc();
-    report.outputPath = QFileInfo(options.outputPath).absoluteFilePath();
-    report.address = options.address.toString();
-    report.simulated = options.simulated;
-    report.count = options.count;
-    report.durationSeconds = options.durationSeconds;
-
     ProgressPrinter printer(stderr, ::isatty(::fileno(stderr)) == 1, options.quiet);
     LogRouter router(&printer, options.verbose);
+    if (options.addresses.size() > 1)
+        return runSeveral(options, settingsFile, printer, out, err);
+
+    Detector detector(options.pluginPath);
+    RunReport &report = detector.report;
 
     const auto finishRun = [&](int code, const QString &error) {
         report.exitCode = code;
@@ -97,57 +205,15 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
         return code;
     };
 
-    PluginDevice pluginDevice(options.pluginPath);
-    // The host owns the device; PluginDevice destroys it before it unloads.
-    const int created = pluginDevice.create();
-    report.plugin = pluginDevice.description();
-    if (created != ExitOk)
-        return finishRun(created, pluginDevice.errorString());
-    DeviceInterface *device = pluginDevice.device();
-    QObject *deviceObject = pluginDevice.object();
-    // Channel ids are known once the device is initialised: an id it does
-    // not have would record nothing.
-    const QList<int> offered = device->channelIds();
-    for (int channel : qAsConst(options.channels)) {
-        if (!offered.contains(channel)) {
-            err << "dravik-host measure: --channels: the device has no channel " << channel << " (its channels: "
-                << idRanges(offered) << ")\n";
-            return ExitUsage;
-        }
-    }
-
-    QVariantHash settings = settingsFile.values();
-    const QString address = options.address.toString();
-    const QString fromFile = settings.value(QStringLiteral("NetworkAddress")).toString();
-    if (!fromFile.isEmpty() && fromFile != address)
-        printer.message(QStringLiteral("note: NetworkAddress %1 in %2 is replaced by --address %3")
-                            .arg(fromFile, options.settingsPath, address));
-    settings.insert(QStringLiteral("NetworkAddress"), address);
-    if (pluginDevice.configure(settings, address) != ExitOk)
-        return finishRun(ExitConnectFailed, pluginDevice.errorString());
-    report.settings = settings;
-    report.deviceSettings = device->settings();
-    device->setDataTransferEnabled(true);
-
-    HostQuery query(options.measurementMode, options.maximumShots);
-    query.set(AbstractQueryObject::KeyOperationMode, options.operationMode);
-    query.set(AbstractQueryObject::KeyNominalCharge, options.charge);
-    query.set(AbstractQueryObject::KeyHvSourceType, options.hvSourceType);
-    query.set(AbstractQueryObject::KeyChargeToVoltageFactor, options.chargeToVoltageFactor);
-    // The device asks for the calibration of its charge channel.
-    query.set(AbstractQueryObject::KeyChargeCalibrationFactor, options.calibrationFactor, -1, 1018);
-    report.environment = query.describe();
-
     QString error;
-    DeviceSession::Config config;
-    config.count = options.count;
-    config.durationMs = int(options.durationSeconds * 1000.0 + 0.5);
-    config.timeoutMs = int(options.timeoutSeconds * 1000.0 + 0.5);
-    config.channels = options.channels;
-    config.address = address;
-    DeviceSession session(deviceObject, query, config, &report);
-    if (!session.attach(&error))
-        return finishRun(ExitPluginFailed, error);
+    const int prepared = setUp(detector, options, settingsFile, options.address.toString(), false, printer, &error);
+    if (prepared == ExitUsage) {
+        err << "dravik-host measure: " << error << '\n';
+        return ExitUsage;
+    }
+    if (prepared != ExitOk)
+        return finishRun(prepared, error);
+    DeviceSession &session = *detector.session;
     SessionRecording recording(&session, &report, options.outputPath);
     if (!recording.open(&error))
         return finishRun(ExitOutputFailed, error);
@@ -199,4 +265,136 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
             printer.message(QStringLiteral("dravik-host measure: what was measured could not be kept: %1").arg(writeError));
     }
     return finishRun(code, error);
+}
+
+int MeasureCommand::runSeveral(const MeasureOptions &options, const SettingsFile &settingsFile,
+                               ProgressPrinter &printer, QTextStream &out, QTextStream &err)
+{
+    std::vector<std::unique_ptr<Detector>> detectors;
+    int code = ExitOk;
+    QString error;
+    for (const ConnectionAddress &address : options.addresses) {
+        detectors.push_back(std::make_unique<Detector>(options.pluginPath));
+        code = setUp(*detectors.back(), options, settingsFile, address.toString(), true, printer, &error);
+        if (code == ExitUsage) {
+            err << "dravik-host measure: " << error << '\n';
+            return ExitUsage;
+        }
+        if (code != ExitOk)
+            break;
+    }
+
+    Hdf5Recorder recorder(options.outputPath);
+    std::vector<std::unique_ptr<SessionRecording>> recordings;
+    QList<MultiDetectorRun::Detector> parts;
+    if (code == ExitOk && !recorder.open(&error))
+        code = ExitOutputFailed;
+    for (size_t i = 0; code == ExitOk && i < detectors.size(); ++i) {
+        Detector &d = *detectors.at(i);
+        const int number = int(i) + 1;
+        recordings.push_back(std::make_unique<SessionRecording>(d.session.get(), &d.report, &recorder, number));
+        parts.append({d.session.get(), d.plugin.device(), d.report.address});
+        const QString prefix = QStringLiteral("detector %1: ").arg(number);
+        QObject::connect(d.session.get(), &DeviceSession::progress, [&printer, prefix](const QString &text) {
+            printer.event(prefix + text);
+        });
+        QObject::connect(d.session.get(), &DeviceSession::notified, [&printer, prefix](int severity, const QString &text) {
+            printer.message(prefix + QStringLiteral("device %1: %2").arg(ProgressPrinter::severityName(severity), text));
+        });
+        QObject::connect(recordings.back().get(), &SessionRecording::measurementRecorded,
+                         [&printer, prefix, &options](const RunReport::Measurement &m) {
+                             printer.event(prefix + QStringLiteral("measurement %1 of %2: %3")
+                                                        .arg(m.index)
+                                                        .arg(options.count)
+                                                        .arg(ProgressPrinter::measurementDone(m)));
+                         });
+    }
+
+    if (code == ExitOk) {
+        MultiDetectorRun run(parts, options.count, int(options.durationSeconds * 1000.0 + 0.5));
+        for (const auto &recording : recordings)
+            QObject::connect(recording.get(), &SessionRecording::failed,
+                             [&run](const QString &e) { run.abort(ExitOutputFailed, e); });
+        QObject::connect(&run, &MultiDetectorRun::progress, [&](const QString &text) { printer.event(text); });
+        InterruptWatcher interrupts;
+        QObject::connect(&interrupts, &InterruptWatcher::interrupted, [&](int signalNumber) {
+            printer.message(QStringLiteral("interrupted: stopping the detectors and closing the links"));
+            run.abort(ExitInterrupted, QStringLiteral("interrupted by signal %1").arg(signalNumber));
+        });
+        QTimer status;
+        status.setInterval(200);
+        QObject::connect(&status, &QTimer::timeout, [&] {
+            QStringList parts;
+            for (size_t i = 0; i < detectors.size(); ++i) {
+                const Detector &d = *detectors.at(i);
+                parts.append(QStringLiteral("%1: %2").arg(i + 1).arg(ProgressPrinter::statusText(
+                    d.session->stateName(), d.report, d.session->measurementSeconds())));
+            }
+            printer.setStatus(parts.join(QStringLiteral(" | ")));
+        });
+        status.start();
+        QEventLoop loop;
+        QObject::connect(&run, &MultiDetectorRun::finished, &loop, &QEventLoop::quit);
+        run.begin();
+        loop.exec();
+        status.stop();
+        printer.clearStatus();
+        code = run.exitCode();
+        error = run.errorString();
+
+        // Each detector's group, then the file once: kept with what was
+        // measured when the run failed (complete = 0), as with one detector.
+        bool anything = false;
+        for (size_t i = 0; i < recordings.size() && code != ExitOutputFailed; ++i) {
+            const Detector &d = *detectors.at(i);
+            QString writeError;
+            if (recordings.at(i)->settle(d.report, d.session->exitCode(), d.session->errorString(), &writeError))
+                anything = true;
+            else if (recordings.at(i)->measurementCount() > 0) {
+                code = ExitOutputFailed;
+                error = writeError;
+            }
+        }
+        RunReport header = detectors.front()->report;
+        header.exitCode = code;
+        header.error = error;
+        QString writeError;
+        const bool keep = code != ExitOutputFailed && (code == ExitOk || anything);
+        if (keep && recorder.commit(sharedAttributes(header, options.addresses), &writeError)) {
+            printer.event(code == ExitOk ? QStringLiteral("written %1").arg(header.outputPath)
+                                         : QStringLiteral("written %1 with what was measured; not complete")
+                                               .arg(header.outputPath));
+            for (const auto &d : detectors)
+                d->report.fileWritten = true;
+        } else {
+            recorder.discard();
+            if (!writeError.isEmpty() && code == ExitOk) {
+                code = ExitOutputFailed;
+                error = writeError;
+            }
+        }
+    }
+
+    printer.clearStatus();
+    if (!error.isEmpty())
+        printer.message(QStringLiteral("dravik-host measure: %1").arg(error));
+    QJsonArray reports;
+    for (size_t i = 0; i < detectors.size(); ++i) {
+        RunReport &r = detectors.at(i)->report;
+        if (r.exitCode == ExitOk && detectors.at(i)->session) {
+            r.exitCode = detectors.at(i)->session->exitCode();
+            r.error = detectors.at(i)->session->errorString();
+        }
+        reports.append(r.toJson());
+        if (!options.json && !r.measurements.isEmpty())
+            out << '\n' << QStringLiteral("detector %1 (%2)\n").arg(i + 1).arg(r.address) << ProgressPrinter::summary(r);
+    }
+    if (options.json) {
+        const QJsonObject all{{QStringLiteral("exit_code"), code},
+                              {QStringLiteral("error"), error},
+                              {QStringLiteral("detectors"), reports}};
+        out << QJsonDocument(all).toJson(QJsonDocument::Indented);
+    }
+    out.flush();
+    return code;
 }

@@ -26,6 +26,31 @@ bool MeasureOptions::fail(const QString &message)
     return false;
 }
 
+bool MeasureOptions::takeAddresses(const QStringList &texts)
+{
+    if (texts.size() > kMaxDetectors)
+        return fail(QStringLiteral("--address given %1 times; at most %2 detectors").arg(texts.size()).arg(kMaxDetectors));
+    addresses.clear();
+    for (const QString &text : texts) {
+        ConnectionAddress a;
+        QString why;
+        if (!ConnectionAddress::parse(text, &a, &why))
+            return fail(QStringLiteral("--address: %1").arg(why));
+        if (!a.isLoopback() && !allowRemote)
+            return fail(QStringLiteral("--address %1 is not a loopback address; "
+                                       "connecting to a real detector needs --allow-remote")
+                            .arg(a.toString()));
+        for (const ConnectionAddress &seen : qAsConst(addresses)) {
+            if (seen.toString() == a.toString())
+                return fail(QStringLiteral("--address %1 given twice").arg(a.toString()));
+        }
+        addresses.append(a);
+    }
+    // ConnectionOptions keeps the last; the first is the one a single run uses.
+    address = addresses.first();
+    return true;
+}
+
 MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QString &defaultPluginPath)
 {
     QCommandLineParser parser;
@@ -51,9 +76,9 @@ MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QSt
 
     const auto value = [&](const char *name) { return parser.value(QLatin1String(name)); };
     const auto isSet = [&](const char *name) { return parser.isSet(QLatin1String(name)); };
-    // Every option once: a second --address is far more likely a slip than a wish.
+    // Every option once but --address (one per detector).
     for (const QString &name : parser.optionNames()) {
-        if (parser.optionNames().count(name) > 1) {
+        if (name != QLatin1String("address") && parser.optionNames().count(name) > 1) {
             m_error = QStringLiteral("--%1 given more than once").arg(name);
             return Outcome::Error;
         }
@@ -63,6 +88,8 @@ MeasureOptions::Outcome MeasureOptions::parse(const QStringList &args, const QSt
         QString error;
         if (!take(parser, defaultPluginPath, &error))
             return fail(error);
+        if (!takeAddresses(parser.values(QStringLiteral("address"))))
+            return false;
         settingsPath = value("settings");
 
         if (isSet("operation-mode") && !OperationModeNames::parse(value("operation-mode"), &operationMode))
@@ -150,6 +177,12 @@ QString MeasureOptions::usage()
         "Connects to a Dravik detector through the plug-in, hands it the test\n"
         "environment, runs COUNT measurements of DURATION seconds each and records\n"
         "every chunk of channel data the device hands over to one HDF5 file.\n"
+        "\n"
+        "Up to three --address options measure one detector per phase together:\n"
+        "all are opened, none starts unless all can, they start and stop together,\n"
+        "and the file holds one group per detector (detector_1, detector_2, ...,\n"
+        "each with its identity and its measurement_NNN groups). If one fails, the\n"
+        "run ends for all of them.\n"
         "\n"
         "Connection:\n");
     text += ConnectionOptions::usageConnection(15, QStringLiteral("longest wait for the connection, a start, a stop and\n"

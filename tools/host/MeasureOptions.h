@@ -2,6 +2,7 @@
 
 #include "ConnectionOptions.h"
 
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,10 @@ public:
 
     // Connection (the rest in ConnectionOptions).
     QString settingsPath;
+    // Every --address in the order given (one detector per phase: up to
+    // three); address is the first.
+    QList<ConnectionAddress> addresses;
+    static constexpr int kMaxDetectors = 3;
 
     // Environment. Invalid QVariants are not handed to the device.
     int measurementMode = 0;
@@ -51,6 +56,7 @@ public:
 
 private:
     bool fail(const QString &message);
+    bool takeAddresses(const QStringList &texts);
 
     QString m_error;
 };

@@ -58,6 +58,8 @@ QString ReportCommand::usage()
         "                            near end: velocity v = 2 L / T from their echo, and\n"
         "                            the charge factor from their nominal charge\n"
         "                            (instead of --velocity)\n"
+        "  --detector N              the detector to report of a recording of several\n"
+        "                            (measure with several --address options)\n"
         "  --pd-threshold PC         PD below this charge does not count for inception\n"
         "                            and extinction (default: the detection threshold,\n"
         "                            8 times the noise of the PD records)\n"
@@ -85,6 +87,7 @@ QString ReportCommand::parse(const QStringList &args, Options *options)
         QCommandLineOption(QStringLiteral("velocity"), QString(), QStringLiteral("M_PER_US")),
         QCommandLineOption(QStringLiteral("tdr-calibration"), QString(), QStringLiteral("FILE")),
         QCommandLineOption(QStringLiteral("pd-threshold"), QString(), QStringLiteral("PC")),
+        QCommandLineOption(QStringLiteral("detector"), QString(), QStringLiteral("N")),
     });
     if (!parser.parse(QStringList{QStringLiteral("report")} + args))
         return parser.errorText();
@@ -103,6 +106,12 @@ QString ReportCommand::parse(const QStringList &args, Options *options)
     options->json = parser.value(QStringLiteral("json"));
     options->calibration = parser.value(QStringLiteral("tdr-calibration"));
     options->overwrite = parser.isSet(QStringLiteral("overwrite"));
+    if (parser.isSet(QStringLiteral("detector"))) {
+        bool ok = false;
+        options->detector = parser.value(QStringLiteral("detector")).toInt(&ok);
+        if (!ok || options->detector < 1)
+            return QStringLiteral("--detector: '%1' is not a detector number from 1").arg(parser.value(QStringLiteral("detector")));
+    }
     QString problem;
     if (!positive(parser, QStringLiteral("cable-length"), 1.0, &options->cableLength, &problem)
         || !positive(parser, QStringLiteral("velocity"), 1e6, &options->velocity, &problem)
@@ -136,6 +145,16 @@ int ReportCommand::run(const QStringList &args, QTextStream &out, QTextStream &e
     if (reader.status() != RecordingReader::Status::Ok) {
         err << "dravik-host report: " << reader.errorString() << '\n';
         return ExitRecordingUnusable;
+    }
+    // A recording of several detectors is reported one detector at a time.
+    if (reader.detectorCount() > 0 && options.detector == 0) {
+        err << "dravik-host report: " << options.recording << " holds " << reader.detectorCount()
+            << " detectors; give --detector N for one of them\n";
+        return ExitUsage;
+    }
+    if (options.detector > 0 && !reader.selectDetector(options.detector)) {
+        err << "dravik-host report: " << options.recording << ": " << reader.errorString() << '\n';
+        return ExitUsage;
     }
     RecordingAnalysis::Options analysis;
     analysis.cableLength = options.cableLength;

@@ -23,6 +23,7 @@ public:
         double velocity = std::numeric_limits<double>::quiet_NaN();    // m/s
         double pdThreshold = std::numeric_limits<double>::quiet_NaN(); // C
         bool overwrite = false;
+        int detector = 0; // of a recording of several detectors, from 1
     };
 
     static int run(const QStringList &args, QTextStream &out, QTextStream &err);

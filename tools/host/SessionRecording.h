@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class DeviceSession;
 struct ChannelData;
 struct ChannelInfo;
@@ -22,6 +24,10 @@ struct ChannelInfo;
 // the file is marked incomplete ("complete" = 0) with the exit code and the
 // reason; without any measurement there is nothing to keep and no file.
 // finish() picks between them for a command-line run.
+//
+// With several detectors in one run, each has a SessionRecording of its own
+// on one shared Hdf5Recorder, under its detector number; the run settles each
+// (settle()) and then commits or discards the file once.
 class SessionRecording : public QObject
 {
     Q_OBJECT
@@ -31,6 +37,10 @@ public:
     // both outlive the recording.
     SessionRecording(DeviceSession *session, const RunReport *sessionReport, const QString &path,
                      QObject *parent = nullptr);
+    // One detector (from 1) of several: recorder is shared, open, and
+    // committed by the caller.
+    SessionRecording(DeviceSession *session, const RunReport *sessionReport, Hdf5Recorder *recorder, int detector,
+                     QObject *parent = nullptr);
 
     bool open(QString *error);
     // header describes the run (plug-in, device, settings, environment); its
@@ -38,6 +48,11 @@ public:
     bool commit(const RunReport &header, QString *error);
     bool keep(const RunReport &header, int exitCode, const QString &reason, QString *error);
     void discard();
+    // One detector of several: ends the measurement under way as far as it
+    // got and writes the detector's group attributes (header with the
+    // recorded measurements, the exit code and the reason). False with error
+    // set if the detector recorded nothing or the write failed.
+    bool settle(const RunReport &header, int exitCode, const QString &reason, QString *error);
     // Ends a command-line run that finished with exitCode and runError:
     // commit() when it succeeded, keep() when it failed after measuring
     // (a failed write keeps nothing), discard() otherwise. Returns the run's
@@ -49,9 +64,9 @@ public:
     RunReport recorded(const RunReport &header) const;
     int measurementCount() const { return m_measurements.size(); }
     // A measurement is being recorded.
-    bool isRecording() const { return m_recorder.hasOpenMeasurement(); }
-    QString path() const { return m_recorder.path(); }
-    QString temporaryPath() const { return m_recorder.temporaryPath(); }
+    bool isRecording() const { return m_recorder->hasOpenMeasurement(m_detector); }
+    QString path() const { return m_recorder->path(); }
+    QString temporaryPath() const { return m_recorder->temporaryPath(); }
 
 Q_SIGNALS:
     // The file could not be written; the recording takes nothing more.
@@ -65,9 +80,14 @@ private:
     // The session's current measurement under its number in the file.
     RunReport::Measurement current() const;
     void fail(const QString &error);
+    // header with the recorded measurements and the one under way ended as
+    // far as it got.
+    RunReport closeOpen(const RunReport &header, QString *error);
 
     const RunReport *m_sessionReport;
-    Hdf5Recorder m_recorder;
+    std::unique_ptr<Hdf5Recorder> m_ownRecorder;
+    Hdf5Recorder *m_recorder;
+    const int m_detector = 0;
     QList<RunReport::Measurement> m_measurements;
     bool m_failed = false;
 };

@@ -47,6 +47,11 @@ QString Hdf5Recorder::groupName(int index)
     return QStringLiteral("measurement_%1").arg(index, 3, 10, QLatin1Char('0'));
 }
 
+QString Hdf5Recorder::detectorGroupName(int detector)
+{
+    return QStringLiteral("detector_%1").arg(detector);
+}
+
 QString Hdf5Recorder::datasetName(int sequence)
 {
     return QStringLiteral("chunk_%1").arg(sequence, 5, 10, QLatin1Char('0'));
@@ -94,23 +99,63 @@ bool Hdf5Recorder::open(QString *error)
     return true;
 }
 
-bool Hdf5Recorder::beginMeasurement(int index, QString *error)
+Hdf5Recorder::Lane *Hdf5Recorder::lane(int detector, QString *error)
 {
-    if (!m_file.isValid())
-        return failed(QStringLiteral("recording is not open"), error);
-    m_group.reset();
+    if (!m_file.isValid()) {
+        failed(QStringLiteral("recording is not open"), error);
+        return nullptr;
+    }
+    auto it = m_lanes.find(detector);
+    if (it != m_lanes.end())
+        return &it->second;
+    Lane l;
+    if (detector > 0) {
+        const QByteArray name = detectorGroupName(detector).toUtf8();
+        l.parent = Hdf5Handle(H5Gcreate2(m_file.id(), name.constData(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                              H5Gclose);
+        if (!l.parent.isValid()) {
+            failed(QStringLiteral("cannot create group %1").arg(QString::fromUtf8(name)), error);
+            return nullptr;
+        }
+    }
+    return &m_lanes.emplace(detector, std::move(l)).first->second;
+}
+
+bool Hdf5Recorder::hasOpenMeasurement(int detector) const
+{
+    const auto it = m_lanes.find(detector);
+    return it != m_lanes.end() && it->second.group.isValid();
+}
+
+bool Hdf5Recorder::writeDetectorAttributes(int detector, const QVariantMap &attributes, QString *error)
+{
+    if (detector < 1)
+        return failed(QStringLiteral("detector groups are numbered from 1"), error);
+    const Lane *l = lane(detector, error);
+    return l && Hdf5Attributes::writeAll(l->parent.id(), attributes, error);
+}
+
+bool Hdf5Recorder::beginMeasurement(int index, QString *error, int detector)
+{
+    Lane *l = lane(detector, error);
+    if (!l)
+        return false;
+    l->group.reset();
     const QByteArray name = groupName(index).toUtf8();
-    m_group = Hdf5Handle(H5Gcreate2(m_file.id(), name.constData(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
-    if (!m_group.isValid())
+    const hid_t parent = detector > 0 ? l->parent.id() : m_file.id();
+    l->group = Hdf5Handle(H5Gcreate2(parent, name.constData(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
+    if (!l->group.isValid())
         return failed(QStringLiteral("cannot create group %1").arg(QString::fromUtf8(name)), error);
-    m_sequence = 0;
+    l->sequence = 0;
     return true;
 }
 
-bool Hdf5Recorder::addChunk(int channelId, const ChannelData &chunk, const ChannelInfo &info, QString *error)
+bool Hdf5Recorder::addChunk(int channelId, const ChannelData &chunk, const ChannelInfo &info, QString *error,
+                            int detector)
 {
-    if (!m_group.isValid())
+    if (!hasOpenMeasurement(detector))
         return failed(QStringLiteral("no measurement begun"), error);
+    Lane &l = m_lanes.at(detector);
     const QByteArray bytes = chunk.data ? *chunk.data : QByteArray();
     hid_t type = H5T_STD_U8LE;
     hsize_t elements = hsize_t(bytes.size());
@@ -126,12 +171,12 @@ bool Hdf5Recorder::addChunk(int channelId, const ChannelData &chunk, const Chann
         }
     }
 
-    ++m_sequence;
-    const QByteArray name = datasetName(m_sequence).toUtf8();
+    ++l.sequence;
+    const QByteArray name = datasetName(l.sequence).toUtf8();
     Hdf5Handle space(H5Screate_simple(1, &elements, nullptr), H5Sclose);
     if (!space.isValid())
         return failed(QStringLiteral("cannot create dataspace"), error);
-    Hdf5Handle dataset(H5Dcreate2(m_group.id(), name.constData(), type, space.id(), H5P_DEFAULT, H5P_DEFAULT,
+    Hdf5Handle dataset(H5Dcreate2(l.group.id(), name.constData(), type, space.id(), H5P_DEFAULT, H5P_DEFAULT,
                                   H5P_DEFAULT),
                        H5Dclose);
     if (!dataset.isValid())
@@ -161,13 +206,14 @@ bool Hdf5Recorder::addChunk(int channelId, const ChannelData &chunk, const Chann
     return Hdf5Attributes::writeAll(dataset.id(), attributes, error);
 }
 
-bool Hdf5Recorder::endMeasurement(const QVariantMap &attributes, QString *error)
+bool Hdf5Recorder::endMeasurement(const QVariantMap &attributes, QString *error, int detector)
 {
-    if (!m_group.isValid())
+    if (!hasOpenMeasurement(detector))
         return failed(QStringLiteral("no measurement begun"), error);
-    if (!Hdf5Attributes::writeAll(m_group.id(), attributes, error))
+    Hdf5Handle &group = m_lanes.at(detector).group;
+    if (!Hdf5Attributes::writeAll(group.id(), attributes, error))
         return false;
-    if (!m_group.reset())
+    if (!group.reset())
         return failed(QStringLiteral("cannot close the measurement group"), error);
     return true;
 }
@@ -176,7 +222,7 @@ bool Hdf5Recorder::commit(const QVariantMap &attributes, QString *error)
 {
     if (!m_file.isValid())
         return failed(QStringLiteral("recording is not open"), error);
-    m_group.reset();
+    m_lanes.clear();
     QVariantMap all = attributes;
     if (!all.contains(QStringLiteral("complete")))
         all.insert(QStringLiteral("complete"), true);
@@ -202,7 +248,7 @@ bool Hdf5Recorder::commit(const QVariantMap &attributes, QString *error)
 
 void Hdf5Recorder::discard()
 {
-    m_group.reset();
+    m_lanes.clear();
     m_file.reset();
     if (!m_temporaryPath.isEmpty()) {
         QFile::remove(m_temporaryPath);

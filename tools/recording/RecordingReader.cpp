@@ -195,31 +195,59 @@ void RecordingReader::check(const QString &path)
     m_status = Status::Ok;
 }
 
-QVariantMap RecordingReader::rootAttributes() const
+int RecordingReader::detectorCount() const
 {
-    return isOpen() ? attributesOf(m_file) : QVariantMap();
+    return isOpen() ? attributesOf(m_file).value(QStringLiteral("detector_count"), 0).toInt() : 0;
 }
 
-QStringList RecordingReader::groups() const
+bool RecordingReader::selectDetector(int detector)
 {
-    return isOpen() ? children(m_file, H5I_GROUP) : QStringList();
+    const QString group = QStringLiteral("detector_%1").arg(detector);
+    if (!isOpen() || detector < 1 || detector > detectorCount() || !children(m_file, H5I_GROUP).contains(group)) {
+        m_error = QStringLiteral("no detector %1 in the recording (it has %2)").arg(detector).arg(detectorCount());
+        return false;
+    }
+    m_prefix = group;
+    return true;
+}
+
+QVariantMap RecordingReader::rootAttributes() const
+{
+    if (!isOpen())
+        return QVariantMap();
+    QVariantMap attributes = attributesOf(m_file);
+    if (!m_prefix.isEmpty()) {
+        const QVariantMap detector = inGroup(m_file, m_prefix, attributesOf);
+        for (auto it = detector.cbegin(); it != detector.cend(); ++it)
+            attributes.insert(it.key(), it.value());
+    }
+    return attributes;
+}
+
+QStringList RecordingReader::groups(const QString &parent) const
+{
+    if (!isOpen())
+        return QStringList();
+    if (parent.isEmpty() && m_prefix.isEmpty())
+        return children(m_file, H5I_GROUP);
+    return inGroup(m_file, in(parent), [](hid_t g) { return children(g, H5I_GROUP); });
 }
 
 QVariantMap RecordingReader::groupAttributes(const QString &group) const
 {
-    return inGroup(m_file, group, attributesOf);
+    return inGroup(m_file, in(group), attributesOf);
 }
 
 QStringList RecordingReader::datasets(const QString &group) const
 {
-    return inGroup(m_file, group, [](hid_t g) { return children(g, H5I_DATASET); });
+    return inGroup(m_file, in(group), [](hid_t g) { return children(g, H5I_DATASET); });
 }
 
 RecordingReader::Dataset RecordingReader::dataset(const QString &group, const QString &name, bool withData) const
 {
     Dataset d;
     d.name = name;
-    const QString path = group + QLatin1Char('/') + name;
+    const QString path = in(group) + QLatin1Char('/') + name;
     Hdf5Handle set(isOpen() ? H5Dopen2(m_file, path.toUtf8().constData(), H5P_DEFAULT) : -1, H5Dclose);
     if (!set.isValid()) {
         d.error = QStringLiteral("%1: cannot open (%2)").arg(path, Hdf5Library::takeMessage());

@@ -57,9 +57,18 @@ public:
     // What is wrong with the file, starting with its path; empty when Ok.
     QString errorString() const { return m_error; }
 
+    // A recording of several detectors ("detector_count" at the root) holds
+    // each in /detector_N. After selectDetector(N) the reader shows that
+    // detector as a recording of its own: the groups and datasets below
+    // /detector_N, the root's attributes with the detector's over them.
+    // False with errorString() set if there is no such detector.
+    int detectorCount() const;
+    bool selectDetector(int detector);
+
     QVariantMap rootAttributes() const;
-    // Groups and datasets in name order.
-    QStringList groups() const;
+    // Groups and datasets in name order: the root's groups, or those of
+    // parent ("detector_2" in a recording of several detectors).
+    QStringList groups(const QString &parent = QString()) const;
     QVariantMap groupAttributes(const QString &group) const;
     QStringList datasets(const QString &group) const;
     // The dataset with its samples, or (withData false) only its type, size
@@ -72,7 +81,14 @@ public:
 private:
     void check(const QString &path);
 
+    // group below the selected detector's ("detector_N", empty if none).
+    QString in(const QString &group) const
+    {
+        return m_prefix.isEmpty() ? group : group.isEmpty() ? m_prefix : m_prefix + QLatin1Char('/') + group;
+    }
+
     long long m_file = -1;
+    QString m_prefix;
     Status m_status = Status::Unreadable;
     QString m_error;
 };
