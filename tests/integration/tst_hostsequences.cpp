@@ -8,6 +8,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <functional>
+
 // Seeded random walks over what a host does with the device it gets from the
 // plug-in, interleaved with what a detector on a flaky link does, against the
 // in-process simulator. After every step the walk checks what a host relies
@@ -58,7 +60,7 @@ public:
         if (pick(4) != 0) {
             m_trace << QStringLiteral("open-and-wait");
             m_device->open();
-            QTest::qWaitFor([this] { return m_device->isOpen(); }, 5000);
+            waitFor([this] { return m_device->isOpen(); }, 5000);
         }
         for (m_step = 1; m_step <= steps && breaches.isEmpty(); ++m_step)
             step();
@@ -78,6 +80,9 @@ private:
     }
 
     int pick(int bound) { return int(m_random.bounded(bound)); }
+
+    // Runs the event loop until done() or the time is up.
+    bool waitFor(const std::function<bool()> &done, int ms) { return QTest::qWaitFor(done, ms); }
 
     void createDevice()
     {
@@ -206,7 +211,7 @@ private:
         m_trace << QLatin1String(chosen->name);
         (this->*chosen->run)();
         // Let both threads and the simulator move on a little.
-        QTest::qWaitFor([] { return false; }, pick(15));
+        waitFor([] { return false; }, pick(15));
         checkBounds();
     }
 
@@ -232,7 +237,7 @@ private:
     {
         m_device->open();
         if (pick(2) == 0)
-            QTest::qWaitFor([this] { return m_device->isOpen() || m_device->openState() == 0; }, 3000);
+            waitFor([this] { return m_device->isOpen() || m_device->openState() == 0; }, 3000);
     }
 
     void close() { m_device->close(); }
@@ -246,7 +251,7 @@ private:
         }
         m_device->start();
         if (pick(2) == 0)
-            QTest::qWaitFor([this] { return !m_starting; }, 3000);
+            waitFor([this] { return !m_starting; }, 3000);
     }
 
     void stop()
@@ -335,7 +340,7 @@ private:
         QSignalSpy started(m_device, &AbstractDevice::started);
         QSignalSpy stopped(m_device, qOverload<int>(&AbstractDevice::stopped));
         QSignalSpy chunks(m_device, &AbstractDevice::channelDataAvailable);
-        QTest::qWaitFor([&] { return !news.isEmpty() || !started.isEmpty() || !stopped.isEmpty() || !chunks.isEmpty(); },
+        waitFor([&] { return !news.isEmpty() || !started.isEmpty() || !stopped.isEmpty() || !chunks.isEmpty(); },
                 400);
     }
 
@@ -352,6 +357,7 @@ private:
 
     // ---- the end of a walk ------------------------------------------------
 
+    // Whatever happened, a healed link and open() + start() measure again.
     // Whatever happened, a healed link and open() + start() measure again. A
     // link the walk left desynchronised (garbage in the middle of a frame) is
     // only noticed by the alive supervision, which closes it: a second round
@@ -370,7 +376,7 @@ private:
                        .arg(m_device->value(1010).toString())
                        .arg(m_sim.measurementState()));
         stop();
-        if (!QTest::qWaitFor([this] { return !m_running; }, 15000))
+        if (!waitFor([this] { return !m_running; }, 15000))
             breach(QStringLiteral("does not stop again"));
         while (!m_untaken.isEmpty())
             take(m_untaken.takeFirst());
@@ -382,18 +388,18 @@ private:
         if (m_running || m_starting) {
             stop();
             // An answer lost on the link ends the wait after twice the alive interval.
-            if (!QTest::qWaitFor([this] { return !m_running && !m_starting; }, 15000))
+            if (!waitFor([this] { return !m_running && !m_starting; }, 15000))
                 breach(QStringLiteral("no end of the measurement after stop()"));
         }
         if (!m_device->isOpen()) {
             m_device->close();
-            if (!QTest::qWaitFor([this] { return m_device->openState() == 0; }, 8000))
+            if (!waitFor([this] { return m_device->openState() == 0; }, 8000))
                 breach(QStringLiteral("does not close (state %1)").arg(m_device->openState()));
             // This simulator serves one host at a time: it refuses a new
             // connection until it has seen the old one go.
-            QTest::qWaitFor([this] { return !m_sim.hasClient(); }, 2000);
+            waitFor([this] { return !m_sim.hasClient(); }, 2000);
             m_device->open();
-            if (!QTest::qWaitFor([this] { return m_opened && m_device->isOpen(); }, 8000))
+            if (!waitFor([this] { return m_opened && m_device->isOpen(); }, 8000))
                 return;
         }
         TestQuery query;
@@ -406,11 +412,11 @@ private:
         // only looks alive closes meanwhile.
         // A frame of the muxer in measurement mode 2 is 50 MB; under a
         // sanitizer on a busy machine its transfer takes many seconds.
-        if (!QTest::qWaitFor([this] { return m_device->value(1010).toInt() == 1 || !m_device->isOpen(); }, 30000))
+        if (!waitFor([this] { return m_device->value(1010).toInt() == 1 || !m_device->isOpen(); }, 30000))
             return;
         if (m_device->isOpen()) {
             start();
-            QTest::qWaitFor([this] { return !m_starting; }, 15000);
+            waitFor([this] { return !m_starting; }, 15000);
         }
     }
 
