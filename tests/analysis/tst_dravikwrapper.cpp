@@ -262,8 +262,11 @@ private Q_SLOTS:
         QCOMPARE(changed.first().first().value<QList<int>>(), (QList<int>{2013, 2014, 2015, 2017}));
         QVERIFY(!m_wrapper->value(2017).isValid()); // not running
         m_inner->setRunning(true);
+        changed.clear();
         m_inner->announce(1028, binaryChunk("000001"));
         QCOMPARE(m_wrapper->value(2017).toBool(), true);
+        QVERIFY(std::any_of(changed.cbegin(), changed.cend(),
+                            [](const QVariantList &args) { return args.first().value<QList<int>>().contains(2017); }));
         changed.clear();
         m_wrapper->stop(false);
         QCOMPARE(changed.count(), 0);

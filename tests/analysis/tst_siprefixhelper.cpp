@@ -37,6 +37,7 @@ private slots:
         QTest::newRow("100 p") << Prefix{1e-10, 1, 0, 12, 2};
         QTest::newRow("1 n") << Prefix{1e-9, 1, 0, 12, 3};
         QTest::newRow("1 unit") << Prefix{1, 1, 0, 12, 6};
+        QTest::newRow("exactly 1000 is 1 k") << Prefix{1000, 1, 0, 12, 7};
         QTest::newRow("beyond exa") << Prefix{1e30, 1, 0, 12, 12};
         QTest::newRow("below atto") << Prefix{1e-30, 1, 0, 12, 0};
         QTest::newRow("negative") << Prefix{-5, 1, 0, 12, 0};

@@ -270,6 +270,7 @@ private slots:
         QTest::newRow("null payload, length 1") << 1 << true << 1 << true << 0 << 3 << 0;
         QTest::newRow("null payload, length 0") << 1 << true << 0 << true << 0 << 0 << 1;
         QTest::newRow("length 65536") << 1 << false << 65536 << true << 0 << 2 << 0;
+        QTest::newRow("length 65535 is the largest sent") << 1 << false << 65535 << true << 0 << 0 << 1;
         QTest::newRow("group with response bit") << 0x80 << false << 1 << true << 0 << 3 << 0;
         QTest::newRow("no transmit handler") << 1 << false << 1 << false << 0 << 4 << 0;
         QTest::newRow("transmit fails") << 1 << false << 1 << true << 1 << 10 << 1;

@@ -52,7 +52,7 @@ private Q_SLOTS:
             0, 40, 1, "may be missing");
         row("unknown channel", {}, measure(1, "1", "5", "1021,9999"), Nothing, 2, 10, -1,
             "the device has no channel 9999");
-        row("transfers refused", {"--fail-ack", "0x0F5B"}, measure(1), Nothing, 6, 25, 0,
+        row("transfers refused", {"--fail-ack", "0x0F5B"}, measure(1, "3"), Nothing, 6, 25, 0,
             "refused to send muxer data (acknowledge code 7)");
         row("64 bytes per write", {"--split-writes", "64"}, measure(1), Nothing, 6, 25, 0, "data was still due 5 s");
         row("timings refused", {"--fail-ack", "0x0F22"}, measure(1), Nothing, 6, 15, 0,
@@ -72,6 +72,8 @@ private Q_SLOTS:
         row("interrupted", {}, measure(2), Interrupt, 130, 15, 1, "interrupted");
         row("firmware 22 rejected", {"--firmware-version", "22"}, measure(1), Nothing, 5, 15, -1,
             "device error: Dravik firmware not supported");
+        row("log of a rejected detector", {"--firmware-version", "22"}, log, Nothing, 5, 15, -1,
+            "the detector was rejected");
         row("file announcement refused", {"--fail-ack", "0x0F60"}, firmware, Nothing, 8, 15, -1,
             "refused a file transfer (acknowledge code 7)");
         row("file block refused", {"--fail-ack", "0x0F61"}, firmware, Nothing, 8, 15, -1, "state 3: Transfer failed");

@@ -148,6 +148,7 @@ private Q_SLOTS:
         QTest::newRow("long with underscore") << "vlf_sinus" << 3;
         QTest::newRow("short with blank") << "CR Test" << 5;
         QTest::newRow("last") << "Pinpointing" << 11;
+        QTest::newRow("withstand, DAC+") << "DAC+ Test" << 8;
         QTest::newRow("undefined is no test") << "-1" << -1;
         QTest::newRow("beyond the table") << "12" << -1;
         QTest::newRow("unknown") << "AC" << -1;
@@ -205,7 +206,7 @@ private Q_SLOTS:
         const QStringList args{"--address", "localhost:4000", "--plugin", "/p/libdravik_v2.so",
                                "--operation-mode", "VLF Sinus", "--measurement-mode", "1", "--charge", "2e-9",
                                "--hv-source", "1", "--charge-to-voltage", "1.5e9", "--calibration", "0.9",
-                               "--max-shots", "0x10", "--count", "3", "--duration", "0.25", "--channels",
+                               "--max-shots", "0x10", "--count", "100000", "--duration", "0.25", "--channels",
                                "1021, 1001", "--timeout", "4", "--output", "run.h5", "--json", "--simulated"};
         QCOMPARE(options.parse(args, "/default"), MeasureOptions::Outcome::Run);
         QCOMPARE(options.address.toString(), "localhost:4000");
@@ -217,7 +218,7 @@ private Q_SLOTS:
         QCOMPARE(options.chargeToVoltageFactor.toDouble(), 1.5e9);
         QCOMPARE(options.calibrationFactor.toDouble(), 0.9);
         QCOMPARE(options.maximumShots, 16u);
-        QCOMPARE(options.count, 3);
+        QCOMPARE(options.count, 100000);
         QCOMPARE(options.durationSeconds, 0.25);
         QCOMPARE(options.channels, (QSet<int>{1021, 1001}));
         QCOMPARE(options.timeoutSeconds, 4.0);
