@@ -144,6 +144,16 @@ private Q_SLOTS:
         peer.client->write(LoopbackPeer::response(0x0F41, 0, 3, QByteArray::fromHex("0102")));
         QTRY_COMPARE(job->packets.size(), 1);
         QCOMPARE(job->packets.first().data, QByteArray::fromHex("0102"));
+
+        // Half a frame when the link goes: the next link starts clean.
+        handler.processReceivedData(LoopbackPeer::response(0x0F41, 0, 3, QByteArray::fromHex("0102")).left(5));
+        handler.onClose();
+        handler.onOpen();
+        QTRY_COMPARE(peer.connections, 2);
+        QTRY_COMPARE(handler.connectionState(), DravikAbstractProtocolHandler_v2::Connected);
+        peer.client->write(LoopbackPeer::response(0x0F41, 0, 4, QByteArray::fromHex("0304")));
+        QTRY_COMPARE(job->packets.size(), 2);
+        QCOMPARE(job->packets.last().data, QByteArray::fromHex("0304"));
     }
 
     void linkGoesDown_data()

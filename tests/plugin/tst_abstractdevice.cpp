@@ -49,6 +49,9 @@ private Q_SLOTS:
         QTest::newRow("both set") << 7 << 0 << false
                                   << "[AbstractDevice]: Parameter Gain with id 2000 can't be registered because "
                                      "phaseId and channelId is set!";
+        QTest::newRow("channel 0, not registered") << 0 << -1 << false
+                                                   << "[AbstractDevice]: Parameter channel 0 of parameter Gain with id "
+                                                      "2000 is not registered!";
         QTest::newRow("unknown channel") << 8 << -1 << false
                                          << "[AbstractDevice]: Parameter channel 8 of parameter Gain with id 2000 "
                                             "is not registered!";

@@ -26,6 +26,7 @@ private slots:
         row("user gating", 0x0F26, "02 01 0000 0000803e e8030000", "02");
         row("PD gain 6 dB", 0x0F27, "03 000000 0000c040", "03");
         row("remote power on", 0x0F27, "05 000000 0000803f", "05");
+        row("muxer, sources 15 and 15", 0x0F2A, "00 00 0f 0f", "00");
         row("digital channel 7", 0x0F2C, "07 00 01 00 01 400d0300", "07");
         row("test voltage calibration", 0x0F63, "07 2a92244992a4a340", "07");
         row("fan control", 0x0F64, "0000a041 0000a042 0000003f 0000803f 0000003f", "");

@@ -111,6 +111,12 @@ private Q_SLOTS:
         QCOMPARE(tv.value("headline_method").toString(), QStringLiteral("least-squares fit"));
         QVERIFY(near(json.value("cable").toObject().value("velocity_m_per_s").toDouble(), 160e6, 0.005 * 160e6));
 
+        // Each pulse's charge is its calibrated charge, not its peak voltage.
+        const QJsonArray pulseList = json.value("pulses").toArray();
+        QVERIFY(!pulseList.isEmpty());
+        for (const QJsonValue &p : pulseList)
+            QVERIFY(std::fabs(p.toObject().value("charge_c").toDouble()) < 1e-8);
+
         // Sites within 0.5 % of the cable, charges within 5 %, inception
         // within one step (4 kV) above the true one.
         const QJsonArray sites = json.value("sites").toArray();
