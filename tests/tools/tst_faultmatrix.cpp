@@ -74,6 +74,8 @@ private Q_SLOTS:
             "device error: Dravik firmware not supported");
         row("log of a rejected detector", {"--firmware-version", "22"}, log, Nothing, 5, 15, -1,
             "the detector was rejected");
+        row("log, link dropped while identifying", {"--drop-after-frames", "1"}, log, Nothing, 4, 15, -1,
+            "could not connect");
         row("file announcement refused", {"--fail-ack", "0x0F60"}, firmware, Nothing, 8, 15, -1,
             "refused a file transfer (acknowledge code 7)");
         row("file block refused", {"--fail-ack", "0x0F61"}, firmware, Nothing, 8, 15, -1, "state 3: Transfer failed");

@@ -97,10 +97,12 @@ int DeviceLink::open(const QString &address, QString *error)
     m_connecting = false;
 
     if (m_closedWhileConnecting) {
-        *error = m_rejection.isEmpty()
-                     ? QStringLiteral("could not connect to %1 (%2)").arg(address, statusText(m_closeStatus))
-                     : QStringLiteral("the detector was rejected: %1").arg(m_rejection);
-        return m_rejection.isEmpty() ? ExitConnectFailed : ExitDetectorRejected;
+        // A rejected detector stays connected (its firmware can still be
+        // updated): a link that closed on the way could not connect, and
+        // the device's own error ("Connection to Dravik lost") says why.
+        *error = QStringLiteral("could not connect to %1 (%2)")
+                     .arg(address, m_rejection.isEmpty() ? statusText(m_closeStatus) : m_rejection);
+        return ExitConnectFailed;
     }
     if (!m_open) {
         *error = QStringLiteral("no connection to %1 within %2 s").arg(address).arg(m_timeoutMs / 1000.0);

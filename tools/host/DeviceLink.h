@@ -64,5 +64,5 @@ private:
     bool m_closedOnRequest = false;
     bool m_closedWhileConnecting = false;
     int m_closeStatus = 0;
-    QString m_rejection;
+    QString m_rejection; // the device's last error while connecting
 };
