@@ -43,7 +43,7 @@ class tst_Measurement : public QObject
     static double siteNc(int detector) { return 0.5 + 0.25 * detector; }
 
 private Q_SLOTS:
-    void init() { qApp->setProperty("MaxVoltages", QVariant()); }
+    void init() { QCoreApplication::instance()->setProperty("MaxVoltages", QVariant()); }
 
     void measurement_data()
     {
@@ -99,7 +99,7 @@ private Q_SLOTS:
         QVERIFY(waitForAll([&](int d) { return devices[d].isOpen(); }));
 
         // Each detector under its own key, in the application's table while open.
-        const QVariantMap maxVoltages = qApp->property("MaxVoltages").toMap();
+        const QVariantMap maxVoltages = QCoreApplication::instance()->property("MaxVoltages").toMap();
         QCOMPARE(maxVoltages.size(), detectors);
         for (int d = 0; d < detectors; ++d) {
             QCOMPARE(devices[d].deviceKey(), QStringLiteral("%1-1").arg(serial(d)));
@@ -165,7 +165,7 @@ private Q_SLOTS:
         for (int d = 0; d < detectors; ++d)
             devices[d].close();
         QVERIFY(waitForAll([&](int d) { return devices[d].openState() == 0; }));
-        QCOMPARE(qApp->property("MaxVoltages").toMap(), QVariantMap());
+        QCOMPARE(QCoreApplication::instance()->property("MaxVoltages").toMap(), QVariantMap());
     }
 };
 
