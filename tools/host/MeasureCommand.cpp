@@ -23,6 +23,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 #include <cstdio>
@@ -46,6 +47,54 @@ QString idRanges(QList<int> ids)
 }
 
 
+// What a detector's session and recording tell goes to the printer; in a run
+// of several each line names its detector (prefix "detector N: ").
+void printProgress(DeviceSession *session, SessionRecording *recording, ProgressPrinter &printer, int count,
+                   const QString &prefix)
+{
+    QObject::connect(session, &DeviceSession::progress, [&printer, prefix](const QString &text) {
+        printer.event(prefix + text);
+    });
+    QObject::connect(session, &DeviceSession::notified, [&printer, prefix](int severity, const QString &text) {
+        printer.message(prefix + QStringLiteral("device %1: %2").arg(ProgressPrinter::severityName(severity), text));
+    });
+    QObject::connect(recording, &SessionRecording::measurementRecorded,
+                     [&printer, prefix, count](const RunReport::Measurement &m) {
+                         printer.event(prefix + QStringLiteral("measurement %1 of %2: %3")
+                                                    .arg(m.index)
+                                                    .arg(count)
+                                                    .arg(ProgressPrinter::measurementDone(m)));
+                     });
+}
+
+// Runs a session or a run of several to its end. SIGINT or SIGTERM ends it as
+// interrupted (the detectors are stopped and the links closed first), and
+// the status line is refreshed every 200 ms meanwhile.
+template<class Run>
+void runToEnd(Run &run, ProgressPrinter &printer, const QString &stopping, const std::function<QString()> &statusText)
+{
+    InterruptWatcher interrupts;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, [&](int signalNumber) {
+        printer.message(stopping);
+        run.abort(ExitInterrupted, QStringLiteral("interrupted by signal %1").arg(signalNumber));
+    });
+    QTimer status;
+    status.setInterval(200);
+    QObject::connect(&status, &QTimer::timeout, [&] { printer.setStatus(statusText()); });
+    status.start();
+    QEventLoop loop;
+    QObject::connect(&run, &Run::finished, &loop, &QEventLoop::quit);
+    run.begin();
+    loop.exec();
+    status.stop();
+    printer.clearStatus();
+}
+
+QString writtenMessage(int code, const QString &path)
+{
+    return code == ExitOk ? QStringLiteral("written %1").arg(path)
+                          : QStringLiteral("written %1 with what was measured; not complete").arg(path);
+}
 
 // What one detector of a run needs: its device from the plug-in, its report
 // and its session. The report outlives the session that writes it.
@@ -220,44 +269,16 @@ int MeasureCommand::run(const QStringList &args, QTextStream &out, QTextStream &
     QObject::connect(&recording, &SessionRecording::failed,
                      [&](const QString &e) { session.abort(ExitOutputFailed, e); });
 
-    QObject::connect(&session, &DeviceSession::progress, [&](const QString &text) { printer.event(text); });
-    QObject::connect(&session, &DeviceSession::notified, [&](int severity, const QString &text) {
-        printer.message(QStringLiteral("device %1: %2").arg(ProgressPrinter::severityName(severity), text));
+    printProgress(&session, &recording, printer, options.count, QString());
+    runToEnd(session, printer, QStringLiteral("interrupted: stopping the detector and closing the link"), [&] {
+        return ProgressPrinter::statusText(session.stateName(), report, session.measurementSeconds());
     });
-    QObject::connect(&recording, &SessionRecording::measurementRecorded, [&](const RunReport::Measurement &m) {
-        printer.event(QStringLiteral("measurement %1 of %2: %3")
-                          .arg(m.index)
-                          .arg(options.count)
-                          .arg(ProgressPrinter::measurementDone(m)));
-    });
-
-    InterruptWatcher interrupts;
-    QObject::connect(&interrupts, &InterruptWatcher::interrupted, [&](int signalNumber) {
-        printer.message(QStringLiteral("interrupted: stopping the detector and closing the link"));
-        session.abort(ExitInterrupted, QStringLiteral("interrupted by signal %1").arg(signalNumber));
-    });
-
-    QTimer status;
-    status.setInterval(200);
-    QObject::connect(&status, &QTimer::timeout, [&] {
-        printer.setStatus(ProgressPrinter::statusText(session.stateName(), report, session.measurementSeconds()));
-    });
-    status.start();
-
-    QEventLoop loop;
-    QObject::connect(&session, &DeviceSession::finished, &loop, &QEventLoop::quit);
-    session.begin();
-    loop.exec();
-    status.stop();
-    printer.clearStatus();
 
     error = session.errorString();
     QString writeError;
     const int code = recording.finish(&report, session.exitCode(), error, &writeError);
     if (report.fileWritten) {
-        printer.event(code == ExitOk ? QStringLiteral("written %1").arg(report.outputPath)
-                                     : QStringLiteral("written %1 with what was measured; not complete")
-                                           .arg(report.outputPath));
+        printer.event(writtenMessage(code, report.outputPath));
     } else if (!writeError.isEmpty()) {
         if (code == ExitOutputFailed)
             error = writeError;
@@ -294,20 +315,8 @@ int MeasureCommand::runSeveral(const MeasureOptions &options, const SettingsFile
         const int number = int(i) + 1;
         recordings.push_back(std::make_unique<SessionRecording>(d.session.get(), &d.report, &recorder, number));
         parts.append({d.session.get(), d.plugin.device(), d.report.address});
-        const QString prefix = QStringLiteral("detector %1: ").arg(number);
-        QObject::connect(d.session.get(), &DeviceSession::progress, [&printer, prefix](const QString &text) {
-            printer.event(prefix + text);
-        });
-        QObject::connect(d.session.get(), &DeviceSession::notified, [&printer, prefix](int severity, const QString &text) {
-            printer.message(prefix + QStringLiteral("device %1: %2").arg(ProgressPrinter::severityName(severity), text));
-        });
-        QObject::connect(recordings.back().get(), &SessionRecording::measurementRecorded,
-                         [&printer, prefix, &options](const RunReport::Measurement &m) {
-                             printer.event(prefix + QStringLiteral("measurement %1 of %2: %3")
-                                                        .arg(m.index)
-                                                        .arg(options.count)
-                                                        .arg(ProgressPrinter::measurementDone(m)));
-                         });
+        printProgress(d.session.get(), recordings.back().get(), printer, options.count,
+                      QStringLiteral("detector %1: ").arg(number));
     }
 
     if (code == ExitOk) {
@@ -316,29 +325,15 @@ int MeasureCommand::runSeveral(const MeasureOptions &options, const SettingsFile
             QObject::connect(recording.get(), &SessionRecording::failed,
                              [&run](const QString &e) { run.abort(ExitOutputFailed, e); });
         QObject::connect(&run, &MultiDetectorRun::progress, [&](const QString &text) { printer.event(text); });
-        InterruptWatcher interrupts;
-        QObject::connect(&interrupts, &InterruptWatcher::interrupted, [&](int signalNumber) {
-            printer.message(QStringLiteral("interrupted: stopping the detectors and closing the links"));
-            run.abort(ExitInterrupted, QStringLiteral("interrupted by signal %1").arg(signalNumber));
-        });
-        QTimer status;
-        status.setInterval(200);
-        QObject::connect(&status, &QTimer::timeout, [&] {
+        runToEnd(run, printer, QStringLiteral("interrupted: stopping the detectors and closing the links"), [&] {
             QStringList parts;
             for (size_t i = 0; i < detectors.size(); ++i) {
                 const Detector &d = *detectors.at(i);
                 parts.append(QStringLiteral("%1: %2").arg(i + 1).arg(ProgressPrinter::statusText(
                     d.session->stateName(), d.report, d.session->measurementSeconds())));
             }
-            printer.setStatus(parts.join(QStringLiteral(" | ")));
+            return parts.join(QStringLiteral(" | "));
         });
-        status.start();
-        QEventLoop loop;
-        QObject::connect(&run, &MultiDetectorRun::finished, &loop, &QEventLoop::quit);
-        run.begin();
-        loop.exec();
-        status.stop();
-        printer.clearStatus();
         code = run.exitCode();
         error = run.errorString();
 
@@ -361,9 +356,7 @@ int MeasureCommand::runSeveral(const MeasureOptions &options, const SettingsFile
         QString writeError;
         const bool keep = code != ExitOutputFailed && (code == ExitOk || anything);
         if (keep && recorder.commit(sharedAttributes(header, options.addresses), &writeError)) {
-            printer.event(code == ExitOk ? QStringLiteral("written %1").arg(header.outputPath)
-                                         : QStringLiteral("written %1 with what was measured; not complete")
-                                               .arg(header.outputPath));
+            printer.event(writtenMessage(code, header.outputPath));
             for (const auto &d : detectors)
                 d->report.fileWritten = true;
         } else {
