@@ -60,7 +60,6 @@ private Q_SLOTS:
         QTest::newRow("operator") << false << false;
         QTest::newRow("service") << true << false;
         QTest::newRow("production") << false << true;
-        QTest::newRow("both") << true << true;
     }
     void visibilityByAccess()
     {
