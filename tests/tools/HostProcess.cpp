@@ -1,6 +1,5 @@
 #include "HostProcess.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 
 QProcessEnvironment HostProcess::cleanEnvironment()
@@ -14,18 +13,14 @@ HostProcess::Result HostProcess::run(const QString &program, const QStringList &
 {
     QProcess process;
     process.setProcessEnvironment(cleanEnvironment());
-    QElapsedTimer clock;
-    clock.start();
     process.start(program, args);
     Result result;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();
-        result.elapsedMs = clock.elapsed();
         result.err = QStringLiteral("%1 did not finish within %2 ms").arg(program).arg(timeoutMs);
         return result;
     }
-    result.elapsedMs = clock.elapsed();
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.out = QString::fromUtf8(process.readAllStandardOutput());
     result.err = QString::fromUtf8(process.readAllStandardError());

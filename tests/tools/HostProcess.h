@@ -14,7 +14,6 @@ public:
         int exitCode = -1;   // -1: crashed or killed after the time-out
         QString out;
         QString err;
-        qint64 elapsedMs = 0;
     };
 
     // The test's environment without QT_LOGGING_RULES, so that the host's

@@ -19,7 +19,6 @@ public:
     // it on; call before start().
     void captureErrorOutput() { m_process.setProcessChannelMode(QProcess::SeparateChannels); }
     QByteArray errorOutput() { return m_errors += m_process.readAllStandardError(); }
-    qint64 processId() const { return m_process.processId(); }
     // extra: scenario, time scale, faults. False with errorString() set if
     // the simulator did not come up within timeoutMs.
     bool start(const QStringList &extra, int timeoutMs = 10000);

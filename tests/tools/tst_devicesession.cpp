@@ -1,5 +1,6 @@
 #include "DeviceSession.h"
 #include "ExitCode.h"
+#include "FloatChunk.h"
 #include "RunReport.h"
 #include "SdkMetaTypes.h"
 #include "StubDevice.h"
@@ -37,12 +38,8 @@ public:
     }
     void announce(const QVector<float> &samples)
     {
-        ChannelData c;
-        c.dataType = ChannelData::DataTypeFloat;
-        c.data = QSharedPointer<QByteArray>::create(reinterpret_cast<const char *>(samples.constData()),
-                                                    samples.size() * 4);
         ++announced;
-        StubDevice::announce(1021, c);
+        StubDevice::announce(1021, floatChunk(samples, 0.0, std::nan("")));
     }
     void later(std::function<void()> f) { QTimer::singleShot(10, this, std::move(f)); }
 
@@ -115,11 +112,8 @@ private:
     QString m_error;
 
     // Runs a session on a fresh device to its end; returns the exit code.
-    int run(DeviceSession::Config config, const std::function<void(DeviceSession &)> &prepare = {})
+    int run(const DeviceSession::Config &config, const std::function<void(DeviceSession &)> &prepare = {})
     {
-        config.address = QStringLiteral("127.0.0.1:1");
-        config.quietMs = 50;
-        config.pollMs = 10;
         DeviceSession session(m_device.get(), HostQuery(0, 1), config, &m_report);
         QString error;
         if (!session.attach(&error))
@@ -140,6 +134,9 @@ private:
         c.count = count;
         c.durationMs = durationMs;
         c.timeoutMs = timeoutMs;
+        c.address = QStringLiteral("127.0.0.1:1");
+        c.quietMs = 50;
+        c.pollMs = 10;
         return c;
     }
 
@@ -184,7 +181,6 @@ private Q_SLOTS:
         for (const RunReport::Measurement &m : qAsConst(m_report.measurements)) {
             QCOMPARE(m.chunks, 2);
             QVERIFY(m.drained && m.complete);
-            QCOMPARE(m.channels.value(1021).announced, 2);
             QCOMPARE(m.channels.value(1021).recorded, channels.isEmpty());
             QCOMPARE(m.channels.value(1021).samples, 3);
             QCOMPARE(m.channels.value(1021).peak, 3.0);
@@ -245,8 +241,6 @@ private Q_SLOTS:
     {
         DeviceSession::Config c = config(1, 50);
         c.interactive = true;
-        c.quietMs = 50;
-        c.pollMs = 10;
         DeviceSession session(m_device.get(), HostQuery(0, 1), c, &m_report);
         QString error;
         QVERIFY(session.attach(&error));

@@ -1,6 +1,7 @@
 #include "HostProcess.h"
 #include "RecordingReader.h"
 #include "SimProcess.h"
+#include "TestFiles.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -81,7 +82,6 @@ private Q_SLOTS:
         row("file block refused", {"--fail-ack", "0x0F61"}, firmware, Nothing, 8, 15, -1, "state 3: Transfer failed");
         row("checksum request refused", {"--fail-ack", "0x0F80"}, firmware, Nothing, 8, 15, -1,
             "state 3: Transfer failed");
-        row("checksum wrong", {"--corrupt-checksum"}, firmware, Nothing, 8, 15, -1, "state 3: Transfer failed");
         row("firmware mode refused", {}, firmware + QStringList{"--mode", "9"}, Nothing, 9, 15, -1,
             "state 7: Writing failed");
         row("log read refused", {"--fail-ack", "0x0F04"}, log, Nothing, 12, 15, -1,
@@ -105,12 +105,8 @@ private Q_SLOTS:
         const QMap<QString, QString> files{{"@out", out},
                                            {"@image", dir.filePath("new.dravikfw")},
                                            {"@fastAlive", dir.filePath("alive.json")}};
-        QFile image(files["@image"]);
-        QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray(100000, 'F')) == 100000);
-        image.close();
-        QFile alive(files["@fastAlive"]);
-        QVERIFY(alive.open(QIODevice::WriteOnly) && alive.write(R"({"AliveTimout": 1000})") > 0);
-        alive.close();
+        QVERIFY(writeFile(files["@image"], QByteArray(100000, 'F')));
+        QVERIFY(writeFile(files["@fastAlive"], R"({"AliveTimout": 1000})"));
         for (QString &arg : host)
             arg = files.value(arg, arg);
 
@@ -162,7 +158,7 @@ private Q_SLOTS:
         QVERIFY2(err.contains(message.toUtf8()), err.constData());
 
         // What is left: the recording with what was measured, or nothing.
-        QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+        QStringList left = filesIn(dir.path());
         left.removeAll("new.dravikfw");
         left.removeAll("alive.json");
         QCOMPARE(left, complete < 0 ? QStringList() : QStringList{QFileInfo(out).fileName()});

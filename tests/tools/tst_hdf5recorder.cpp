@@ -3,8 +3,8 @@
 #include "ChannelInfo.h"
 #include "Hdf5Recorder.h"
 #include "RecordingReader.h"
+#include "TestFiles.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -12,16 +12,6 @@
 #include <cmath>
 
 namespace {
-
-
-ChannelData binaryChunk(const QByteArray &bits)
-{
-    ChannelData c;
-    c.dataType = ChannelData::DataTypeBinary;
-    c.startTime = 2.5;
-    c.data = QSharedPointer<QByteArray>::create(bits);
-    return c;
-}
 
 ChannelInfo info(int id, const char *name, const char *unit, double rate, int type)
 {
@@ -34,10 +24,7 @@ ChannelInfo info(int id, const char *name, const char *unit, double rate, int ty
     return i;
 }
 
-QStringList entries(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-}
+const ChannelInfo kTestVoltage = info(1021, "Test voltage", "V", 1e5, 2);
 
 } // namespace
 
@@ -55,10 +42,12 @@ private Q_SLOTS:
             Hdf5Recorder recorder(path);
             QVERIFY2(recorder.open(&error), qPrintable(error));
             QVERIFY(recorder.beginMeasurement(1, &error));
-            QVERIFY(recorder.addChunk(1021, floatChunk({1.5f, -2.25f, 1e-7f, 7.577f}, 10.25, 10.251),
-                                      info(1021, "Test voltage", "V", 100000.0, 2), &error));
-            QVERIFY(recorder.addChunk(1028, binaryChunk(QByteArray::fromHex("00010100")),
-                                      info(1028, "Overflow ADC ch. 0 information", "", 200000.0, 6), &error));
+            QVERIFY(recorder.addChunk(1021, floatChunk({1.5f, -2.25f, 1e-7f, 7.577f}, 10.25, 10.251), kTestVoltage,
+                                      &error));
+            ChannelData bits;
+            bits.dataType = ChannelData::DataTypeBinary;
+            bits.data = QSharedPointer<QByteArray>::create(QByteArray::fromHex("00010100"));
+            QVERIFY(recorder.addChunk(1028, bits, info(1028, "Overflow ADC ch. 0 information", "", 2e5, 6), &error));
             QVERIFY(recorder.endMeasurement({{"index", 1}, {"frequency_hz", 50.01}}, &error));
             QVERIFY(recorder.beginMeasurement(2, &error));
             QVERIFY(recorder.addChunk(1018, floatChunk({0.5f}, 11.0, std::nan("")),
@@ -70,7 +59,7 @@ private Q_SLOTS:
                                      &error),
                      qPrintable(error));
         }
-        QCOMPARE(entries(dir.path()), QStringList{"run.h5"});
+        QCOMPARE(filesIn(dir.path()), QStringList{"run.h5"});
 
         RecordingReader reader(path);
         QVERIFY(reader.isOpen());
@@ -108,14 +97,14 @@ private Q_SLOTS:
         Hdf5Recorder recorder(dir.filePath("run.h5"));
         QString error;
         QVERIFY(recorder.open(&error));
-        QVERIFY(!recorder.addChunk(1021, floatChunk({1.0f}, 0, 0), info(1021, "Test voltage", "V", 1e5, 2), &error));
+        QVERIFY(!recorder.addChunk(1021, floatChunk({1.0f}, 0, 0), kTestVoltage, &error));
         QVERIFY(recorder.beginMeasurement(1, &error));
         ChannelData empty;
         empty.dataType = ChannelData::DataTypeFloat;
         QVERIFY2(recorder.addChunk(1001, empty, info(1001, "PD filtered", "", 1.25e8, 2), &error), qPrintable(error));
         ChannelData torn = floatChunk({1.0f, 2.0f}, 0, 0);
         torn.data->chop(1);
-        QVERIFY(!recorder.addChunk(1021, torn, info(1021, "Test voltage", "V", 1e5, 2), &error));
+        QVERIFY(!recorder.addChunk(1021, torn, kTestVoltage, &error));
         QVERIFY(error.contains("not a multiple of 4"));
         QVERIFY(recorder.endMeasurement({}, &error));
         QVERIFY(recorder.commit({}, &error));
@@ -140,13 +129,9 @@ private Q_SLOTS:
         QFETCH(QString, ending);
         QTemporaryDir dir;
         const QString path = dir.filePath("run.h5");
-        QFile old(path);
-        if (existing) {
-            QVERIFY(old.open(QIODevice::WriteOnly));
-            old.write("the previous recording");
-            old.close();
-        }
-        const QStringList before = entries(dir.path());
+        if (existing)
+            QVERIFY(writeFile(path, "the previous recording"));
+        const QStringList before = filesIn(dir.path());
         {
             Hdf5Recorder recorder(path);
             QString error;
@@ -154,21 +139,18 @@ private Q_SLOTS:
             QVERIFY(recorder.temporaryPath().startsWith(dir.filePath(".run.h5.")));
             QVERIFY(QFile::exists(recorder.temporaryPath()));
             QVERIFY(recorder.beginMeasurement(1, &error));
-            QVERIFY(recorder.addChunk(1021, floatChunk({1.0f, 2.0f}, 0, 0), info(1021, "Test voltage", "V", 1e5, 2), &error));
+            QVERIFY(recorder.addChunk(1021, floatChunk({1.0f, 2.0f}, 0, 0), kTestVoltage, &error));
             if (ending == "discarded")
                 recorder.discard();
             else if (ending == "committed")
                 QVERIFY(recorder.endMeasurement({}, &error) && recorder.commit({{"format_version", 1}}, &error));
         }
         if (ending == "committed") {
-            QCOMPARE(entries(dir.path()), QStringList{"run.h5"});
+            QCOMPARE(filesIn(dir.path()), QStringList{"run.h5"});
             QCOMPARE(RecordingReader(path).rootAttributes().value("format_version").toInt(), 1);
         } else {
-            QCOMPARE(entries(dir.path()), before);
-            if (existing) {
-                QVERIFY(old.open(QIODevice::ReadOnly));
-                QCOMPARE(old.readAll(), QByteArray("the previous recording"));
-            }
+            QCOMPARE(filesIn(dir.path()), before);
+            QCOMPARE(readFile(path), QByteArray(existing ? "the previous recording" : ""));
         }
     }
 
@@ -199,7 +181,7 @@ private Q_SLOTS:
             QVERIFY(recorder.open(&error) && recorder.beginMeasurement(1, &error));
             QVector<float> samples(20000, 0.5f);
             for (int i = 0; i < 3; ++i)
-                QVERIFY(recorder.addChunk(1021, floatChunk(samples, i, i), info(1021, "Test voltage", "V", 1e5, 2), &error));
+                QVERIFY(recorder.addChunk(1021, floatChunk(samples, i, i), kTestVoltage, &error));
             QVERIFY(recorder.endMeasurement({{"index", 1}}, &error));
             QVERIFY(recorder.commit({{"format", "dravik-host recording"}, {"format_version", 1}}, &error));
         }
@@ -242,7 +224,7 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!recorder.open(&error));
         QVERIFY2(error.contains("does not exist"), qPrintable(error));
-        QCOMPARE(entries(dir.path()), QStringList());
+        QCOMPARE(filesIn(dir.path()), QStringList());
     }
 };
 

@@ -1,7 +1,7 @@
 #include "HostProcess.h"
 #include "SimProcess.h"
+#include "TestFiles.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,12 +25,6 @@ private:
         return HostProcess::run(QStringLiteral(DRAVIK_HOST_PATH),
                                 QStringList{command, file, "--plugin", DRAVIK_PLUGIN_PATH, "--address", address} + extra,
                                 30000);
-    }
-
-    static QByteArray readFile(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     // Every line of the detector's log: "[    12.345678] text".
@@ -57,9 +51,7 @@ private Q_SLOTS:
         QRandomGenerator generator(20240611);
         for (char &c : bytes)
             c = char(generator.bounded(256));
-        QFile file(image);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-        file.close();
+        QVERIFY(writeFile(image, bytes));
 
         const HostProcess::Result r = host("firmware", image, sim.address(), {"--mode", "2", "--json"});
         QVERIFY2(r.exitCode == 0, qPrintable(QStringLiteral("exit %1: %2").arg(r.exitCode).arg(r.err)));

@@ -4,6 +4,7 @@
 #include "MeasureOptions.h"
 #include "OperationModeNames.h"
 #include "SettingsFile.h"
+#include "TestFiles.h"
 
 #include <QCommandLineParser>
 #include <QTemporaryDir>
@@ -27,10 +28,14 @@ private:
     QString write(const QByteArray &text)
     {
         const QString path = m_dir.filePath(QStringLiteral("settings.json"));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        file.write(text);
-        return path;
+        return writeFile(path, text) ? path : QString();
+    }
+    // The shared connection options taken from a command line.
+    static bool take(const QStringList &args, ConnectionOptions *options, QString *error)
+    {
+        QCommandLineParser parser;
+        ConnectionOptions::addTo(parser);
+        return parser.parse(QStringList{"cmd"} + args) && options->take(parser, QStringLiteral("/default/plugin.so"), error);
     }
 
 private Q_SLOTS:
@@ -64,16 +69,12 @@ private Q_SLOTS:
         QFETCH(QStringList, args);
         QFETCH(bool, ok);
         QFETCH(QString, expected);
-        QCommandLineParser parser;
-        ConnectionOptions::addTo(parser);
-        QVERIFY(parser.parse(QStringList{"cmd"} + args));
         ConnectionOptions options;
         QString error;
-        QCOMPARE(options.take(parser, QStringLiteral("/default/plugin.so"), &error), ok);
+        QCOMPARE(take(args, &options, &error), ok);
         if (ok) {
             QCOMPARE(options.address.toString(), expected);
             QCOMPARE(options.address.isLoopback(), !args.contains("--allow-remote"));
-            QVERIFY(error.isEmpty());
         } else {
             QVERIFY2(error.contains(expected), qPrintable(error));
         }
@@ -81,25 +82,20 @@ private Q_SLOTS:
 
     void connectionDefaultsAndFlags()
     {
-        QCommandLineParser parser;
-        ConnectionOptions::addTo(parser);
-        QVERIFY(parser.parse({"cmd", "--address", "127.0.0.1:5", "--json", "--quiet", "--timeout", "2.5"}));
         ConnectionOptions options;
         options.timeoutSeconds = 30;
         QString error;
-        QVERIFY(options.take(parser, QStringLiteral("/default/plugin.so"), &error));
+        QVERIFY(take({"--address", "127.0.0.1:5", "--json", "--quiet", "--timeout", "2.5"}, &options, &error));
         QCOMPARE(options.pluginPath, QStringLiteral("/default/plugin.so"));
         QCOMPARE(options.timeoutSeconds, 2.5);
         QVERIFY(options.json && options.quiet && !options.verbose && !options.allowRemote);
 
         // A command's own default time-out stays when --timeout is not given
         // (--plugin over the default: fullMeasureCommandLine).
-        QCommandLineParser plain;
-        ConnectionOptions::addTo(plain);
-        QVERIFY(plain.parse({"cmd", "--address", "127.0.0.1:5"}));
         ConnectionOptions other;
         other.timeoutSeconds = 30;
-        QVERIFY(other.take(plain, QStringLiteral("/default/plugin.so"), &error) && other.timeoutSeconds == 30.0);
+        QVERIFY(take({"--address", "127.0.0.1:5"}, &other, &error));
+        QCOMPARE(other.timeoutSeconds, 30.0);
     }
 
     // The documented exit codes of the final firmware states; -1: not final.
@@ -162,11 +158,10 @@ private Q_SLOTS:
         QCOMPARE(OperationModeNames::parse(text, &parsed), mode >= 0);
         if (mode >= 0) {
             QCOMPARE(parsed, mode);
-            int again = -1;
-            QVERIFY(OperationModeNames::parse(OperationModeNames::shortName(mode), &again));
-            QCOMPARE(again, mode);
-            QVERIFY(OperationModeNames::parse(OperationModeNames::longName(mode), &again));
-            QCOMPARE(again, mode);
+            for (const QString &name : {OperationModeNames::shortName(mode), OperationModeNames::longName(mode)}) {
+                QVERIFY2(OperationModeNames::parse(name, &parsed), qPrintable(name));
+                QCOMPARE(parsed, mode);
+            }
         }
     }
 

@@ -4,6 +4,7 @@
 #include "Hdf5Recorder.h"
 #include "HostProcess.h"
 #include "SimProcess.h"
+#include "TestFiles.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -96,9 +97,7 @@ private Q_SLOTS:
                                                dir.filePath("report.json"), "--cable-length", "960",
                                                "--tdr-calibration", calibration});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-        QFile file(dir.filePath("report.json"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+        const QJsonObject json = QJsonDocument::fromJson(readFile(dir.filePath("report.json"))).object();
         QVERIFY(QFileInfo(dir.filePath("report.pdf")).size() > 10000);
 
         const auto near = [](double measured, double truth, double bound) {
@@ -195,8 +194,7 @@ private Q_SLOTS:
             path += QStringLiteral(".h5");
             QVERIFY2(writeRecording(path, channels, {}, &error), qPrintable(error));
         } else if (file == QLatin1String("text.h5")) {
-            QFile text(path);
-            QVERIFY(text.open(QIODevice::WriteOnly) && text.write("frequency,voltage\n50,20000\n") > 0);
+            QVERIFY(writeFile(path, "frequency,voltage\n50,20000\n"));
         } else if (file == QLatin1String("truncated.h5")) {
             QVERIFY2(writeRecording(path, {1021, 1001}, {}, &error), qPrintable(error));
             QVERIFY(QFile::resize(path, QFileInfo(path).size() / 2));

@@ -5,6 +5,7 @@
 #include "WidgetFixture.h"
 
 #include <QAbstractButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <functional>
@@ -18,6 +19,14 @@ T *childOf(const QObject *parent, const QString &name)
     if (!found)
         qFatal("no child %s", qPrintable(name));
     return found;
+}
+
+// A parameter's row in the debug view's tree; null if it has none or several.
+inline QTreeWidgetItem *treeItem(QWidget *debug, int id)
+{
+    const auto found = childOf<QTreeWidget>(debug, QStringLiteral("treeParameters"))
+                           ->findItems(QString::number(id), Qt::MatchExactly | Qt::MatchRecursive, 0);
+    return found.size() == 1 ? found.first() : nullptr;
 }
 
 // The widget under test on its fixture; a test class derives from it

@@ -22,15 +22,11 @@ private Q_SLOTS:
     }
     void cleanup() { tearDown(); }
 
+    // 1 ms to 5400 s in 1-2-5 steps; the combos show each.
     void periodSeries()
     {
-        const QList<quint64> samples = DravikExpertWidget_v2::series125(1000000, 5400000000000ULL);
-        QCOMPARE(samples.first(), quint64(1000000));
-        QCOMPARE(samples.last(), quint64(5000000000000ULL));
-        QCOMPARE(samples.size(), 21);
         QCOMPARE(DravikExpertWidget_v2::series125(1000000, 2000000000).last(), quint64(2000000000));
         QCOMPARE(DravikExpertWidget_v2::series125(3, 40), (QList<quint64>{5, 10, 20}));
-
         auto *sample = child<ComboBox>("comboSamplePeriodMuxer");
         QCOMPARE(sample->count(), 21);
         QCOMPARE(sample->itemText(0), QStringLiteral("1 ms"));
@@ -70,7 +66,6 @@ private Q_SLOTS:
     void parameterToControl_data()
     {
         shownColumns();
-        shownRow("expert mode off", {{2010, false}}, "stackedParameters", "enabled", false);
         shownRow("high-pass lower", {{1067, floats({30000, 0})}}, "spinboxAdc2Highpass0Lower", "value", 30.0);
         shownRow("short filter list ignored", {{1053, floats({7000})}}, "spinboxAdc0Lowpass0Upper", "value", 500.0);
         shownRow("bandwidth out of range", {{1084, 2.0f}}, "radioLowBandwidth", "enabled", false);

@@ -18,7 +18,6 @@
 #include <QProgressBar>
 #include <QSlider>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -41,13 +40,6 @@ using Probe = std::function<QVariant(QWidget *)>;
 Probe shownBy(const char *object, const char *property)
 {
     return [=](QWidget *w) { return childOf(w, QLatin1String(object))->property(property); };
-}
-
-QTreeWidgetItem *treeItem(QWidget *debug, int id)
-{
-    const auto found = childOf<QTreeWidget>(debug, QStringLiteral("treeParameters"))
-                           ->findItems(QString::number(id), Qt::MatchExactly | Qt::MatchRecursive, 0);
-    return found.size() == 1 ? found.first() : nullptr;
 }
 
 // What the user commits in the value column of the parameter tree.
@@ -79,8 +71,7 @@ WidgetAction typeAndClick(QList<QPair<const char *, QString>> fields, const char
 // and what the control shows once the detector has answered.
 struct Row
 {
-    Kind kind;
-    bool expertMode;
+    Kind kind; // the expert widget's rows in expert mode, all others without
     WidgetAction action;
     int id;
     QVariant written;
@@ -92,6 +83,25 @@ struct Row
     QVariant expected;
     Confirms from = {}; // requested through the device before the action
 };
+
+WidgetAction slide(const char *name, int value)
+{
+    return [=](QWidget *w) { childOf<QSlider>(w, QLatin1String(name))->setValue(value); };
+}
+
+// A check box or radio button clicked: checked (or not) once the detector has answered.
+Row clicked(Kind kind, const char *name, int id, const QVariant &written, quint16 get, quint8 index, int offset,
+            const QByteArray &bytes, bool checked = true)
+{
+    return {kind, clickOn(name), id, written, get, index, offset, bytes, shownBy(name, "checked"), checked};
+}
+
+// A spin box given a value: it shows the value once the detector has answered.
+Row edited(Kind kind, const char *name, double value, int id, const QVariant &written, quint16 get = 0,
+           quint8 index = 0, int offset = 0, const QByteArray &bytes = {})
+{
+    return {kind, edit(name, value), id, written, get, index, offset, bytes, shownBy(name, "value"), value};
+}
 } // namespace
 
 Q_DECLARE_METATYPE(Probe)
@@ -175,105 +185,91 @@ private Q_SLOTS:
     void controls_data()
     {
         QTest::addColumn<Row>("r");
-        const auto low = [](const char *name) { return shownBy(name, "checked"); };
         // Control widget, with expert mode off.
-        row("Q range", {Control, false, activate("comboQRange", 2), 2000, 1e-8, 0, 0, 0, {},
+        row("Q range", {Control, activate("comboQRange", 2), 2000, 1e-8, 0, 0, 0, {},
                         shownBy("comboQRange", "currentText"), "10 nC"});
-        row("relative trigger",
-            {Control, false, [](QWidget *w) { childOf<QSlider>(w, "sliderChargeTriggerRelative")->setValue(70); },
-             2008, 70, 0, 0, 0, {}, shownBy("sliderChargeTriggerRelative", "value"), 70});
-        row("bandwidth", {Control, false, clickOn("radioHighBandwidth"), 1084, 1.0f, Gain, 4, 4, le(1.0f),
-                          low("radioHighBandwidth"), true});
+        row("relative trigger", {Control, slide("sliderChargeTriggerRelative", 70), 2008, 70, 0, 0, 0, {},
+                                 shownBy("sliderChargeTriggerRelative", "value"), 70});
+        row("bandwidth", clicked(Control, "radioHighBandwidth", 1084, 1.0f, Gain, 4, 4, le(1.0f)));
 
         // Expert widget, page by page.
-        row("localisation level", {Expert, true, edit("spinboxTriggerCharge", 2.5), 2007, 2.5, 0, 0, 0, {},
-                                   shownBy("spinboxTriggerCharge", "value"), 2.5});
-        row("gain compensation", {Expert, true, clickOn("chkboxGainCompensation"), 2004, false, 0, 0, 0, {},
-                                  low("chkboxGainCompensation"), false});
+        row("localisation level", edited(Expert, "spinboxTriggerCharge", 2.5, 2007, 2.5));
+        row("gain compensation", clicked(Expert, "chkboxGainCompensation", 2004, false, 0, 0, 0, {}, false));
         // The detector offers four test voltage levels, not the two Low and High choose from.
-        row("test voltage refused", {Expert, true, clickOn("radioHighVoltageGain"), 1078, {}, Gain, 2, 0, {},
-                                     low("radioLowVoltageGain"), true});
+        row("test voltage refused", {Expert, clickOn("radioHighVoltageGain"), 1078, {}, Gain, 2, 0, {},
+                                     shownBy("radioLowVoltageGain", "checked"), true});
         // The device switches the remote amplifier with the charge range.
-        row("remote power", {Expert, true, clickOn("chkboxPowerExtGain"), 1087, 1.0f, Gain, 5, 4, le(1.0f),
-                             low("chkboxPowerExtGain"), true, {{1087, 0.0f}}});
-        row("user gating gain",
-            {Expert, true, [](QWidget *w) { childOf<QSlider>(w, "sliderUserGatingGain")->setValue(5); }, 1075, 16.0f,
-             Gain, 1, 4, le(16.0f), shownBy("lblUserGatingGain", "text"), "16dB"});
-        row("remote amp gain",
-            {Expert, true, [](QWidget *w) { childOf<QSlider>(w, "sliderPdGain")->setValue(4); }, 1081, 24.0f, Gain,
-             3, 4, le(24.0f), shownBy("lblPdGain", "text"), "24dB"});
-        row("system gating bandwidth", {Expert, true, clickOn("radioHighSystemGatingBandwidth"), 1093, 1.0f, Gain, 7,
-                                        4, le(1.0f), low("radioHighSystemGatingBandwidth"), true});
-        row("user gating bandwidth", {Expert, true, clickOn("radioHighUserGatingBandwidth"), 1096, 1.0f, Gain, 8, 4,
-                                      le(1.0f), low("radioHighUserGatingBandwidth"), true});
-        row("clock source", {Expert, true, clickOn("chkboxClockSource"), 1090, 1.0f, Gain, 6, 4, le(1.0f),
-                             low("chkboxClockSource"), true});
-        row("user gating on", {Expert, true, [](QWidget *w) {
+        Row remotePower = clicked(Expert, "chkboxPowerExtGain", 1087, 1.0f, Gain, 5, 4, le(1.0f));
+        remotePower.from = {{1087, 0.0f}};
+        row("remote power", remotePower);
+        row("user gating gain", {Expert, slide("sliderUserGatingGain", 5), 1075, 16.0f, Gain, 1, 4, le(16.0f),
+                                 shownBy("lblUserGatingGain", "text"), "16dB"});
+        row("remote amp gain", {Expert, slide("sliderPdGain", 4), 1081, 24.0f, Gain, 3, 4, le(24.0f),
+                                shownBy("lblPdGain", "text"), "24dB"});
+        row("system gating bandwidth",
+            clicked(Expert, "radioHighSystemGatingBandwidth", 1093, 1.0f, Gain, 7, 4, le(1.0f)));
+        row("user gating bandwidth", clicked(Expert, "radioHighUserGatingBandwidth", 1096, 1.0f, Gain, 8, 4, le(1.0f)));
+        row("clock source", clicked(Expert, "chkboxClockSource", 1090, 1.0f, Gain, 6, 4, le(1.0f)));
+        row("user gating on", {Expert, [](QWidget *w) {
                                    auto *group = childOf<QGroupBox>(w, "groupGatingUser");
                                    group->setChecked(true);
                                    Q_EMIT group->clicked(true);
-                               }, 1101, true, Gating, 2, 1, le(quint8(1)), low("groupGatingUser"), true});
-        row("system gating level", {Expert, true, edit("doubleSpinboxGatingSystemLevel", -0.5), 1099, -0.5, Gating,
-                                    3, 4, le(-0.5f), shownBy("doubleSpinboxGatingSystemLevel", "value"), -0.5});
-        row("user gating hold time", {Expert, true, edit("spinGatingUserHoldtime", 4096), 1103, 4096.0, Gating, 2, 8,
-                                      le(quint32(4096)), shownBy("spinGatingUserHoldtime", "value"), 4096.0});
-        row("digital gating", {Expert, true, clickOn("checkDigitalGating0"), 1104, QVariant::fromValue<quint8>(1),
-                               Gating, 0, 1, le(quint8(1)), low("checkDigitalGating0"), true});
-        row("digital hold time", {Expert, true, edit("spinDigitalGating0Holdtime", 50), 1134, 50.0, Digital, 0, 5,
-                                  le(quint32(50)), shownBy("spinDigitalGating0Holdtime", "value"), 50.0});
-        row("trigger source", {Expert, true, activateData("comboTrigger0Source", 13), 1043, 13, Trigger, 0, 4,
-                               le(quint32(13)), shownBy("comboTrigger0Source", "currentText"),
-                               "Charge 0 with gating"});
-        row("trigger level", {Expert, true, edit("spinboxTrigger1Level", 0.25), 1049, 0.25, Trigger, 1, 8,
-                              le(0.25f), shownBy("spinboxTrigger1Level", "value"), 0.25});
-        row("trigger hold time", {Expert, true, edit("spinTrigger1Holdtime", 777), 1050, 777.0, Trigger, 1, 12,
-                                  le(quint32(777)), shownBy("spinTrigger1Holdtime", "value"), 777.0});
-        row("frame period", {Expert, true, activateData("comboFramePeriodCharge1", qulonglong(5000000)), 1033,
+                               }, 1101, true, Gating, 2, 1, le(quint8(1)), shownBy("groupGatingUser", "checked"),
+                               true});
+        row("system gating level",
+            edited(Expert, "doubleSpinboxGatingSystemLevel", -0.5, 1099, -0.5, Gating, 3, 4, le(-0.5f)));
+        row("user gating hold time",
+            edited(Expert, "spinGatingUserHoldtime", 4096, 1103, 4096.0, Gating, 2, 8, le(quint32(4096))));
+        row("digital gating",
+            clicked(Expert, "checkDigitalGating0", 1104, QVariant::fromValue<quint8>(1), Gating, 0, 1, le(quint8(1))));
+        row("digital hold time",
+            edited(Expert, "spinDigitalGating0Holdtime", 50, 1134, 50.0, Digital, 0, 5, le(quint32(50))));
+        row("trigger source", {Expert, activateData("comboTrigger0Source", 13), 1043, 13, Trigger, 0, 4,
+                               le(quint32(13)), shownBy("comboTrigger0Source", "currentText"), "Charge 0 with gating"});
+        row("trigger level", edited(Expert, "spinboxTrigger1Level", 0.25, 1049, 0.25, Trigger, 1, 8, le(0.25f)));
+        row("trigger hold time",
+            edited(Expert, "spinTrigger1Holdtime", 777, 1050, 777.0, Trigger, 1, 12, le(quint32(777))));
+        row("frame period", {Expert, activateData("comboFramePeriodCharge1", qulonglong(5000000)), 1033,
                              qulonglong(5000000), Timings, 3, 32, le(quint64(5000000)),
                              shownBy("comboFramePeriodCharge1", "currentText"), "5 ms"});
-        row("pre-trigger", {Expert, true, activateData("comboPretriggerMuxer", qlonglong(-500000)), 1020,
-                            qlonglong(-500000), Timings, 0, 16, le(qint64(-500000)),
-                            shownBy("comboPretriggerMuxer", "currentText"), "-500 µs"});
-        row("periods", {Expert, true, edit("spinPeriodsTestVoltage", 5), 1024, 5.0, Timings, 1, 4, le(quint32(5)),
-                        shownBy("spinPeriodsTestVoltage", "value"), 5.0});
-        row("muxer source", {Expert, true, activate("comboMuxerChannel0", 7), 1111, 7, Muxer, 0, 2, le(quint8(7)),
+        row("pre-trigger", {Expert, activateData("comboPretriggerMuxer", qlonglong(-500000)), 1020, qlonglong(-500000),
+                            Timings, 0, 16, le(qint64(-500000)), shownBy("comboPretriggerMuxer", "currentText"),
+                            "-500 µs"});
+        row("periods", edited(Expert, "spinPeriodsTestVoltage", 5, 1024, 5.0, Timings, 1, 4, le(quint32(5))));
+        row("muxer source", {Expert, activate("comboMuxerChannel0", 7), 1111, 7, Muxer, 0, 2, le(quint8(7)),
                              shownBy("comboMuxerChannel0", "currentText"), "Charge 0 filtered"});
-        row("muxer gating", {Expert, true, clickOn("chkboxMutexGating"), 1114, 1, Muxer, 0, 1, le(quint8(1)),
-                             low("chkboxMutexGating"), true});
-        row("ADC inversion", {Expert, true, clickOn("chkboxAdc2Invert"), 1128, true, AdcConfig, 2, 1,
-                              le(quint8(1)), low("chkboxAdc2Invert"), true});
-        row("filter in kHz", {Expert, true, edit("spinboxAdc0Lowpass0Upper", 400), 1053, floats({1, 400000, 0, 0, 0}),
-                              Filter, 0, 8, le(400000.0f), shownBy("spinboxAdc0Lowpass0Upper", "value"), 400.0});
-        row("fan", {Expert, true, edit("spinboxFcMaxTemperature", 80), 1181, 80.0, Fan, 0, 4, le(80.0f),
-                    shownBy("spinboxFcMaxTemperature", "value"), 80.0});
-        row("expert mode", {Expert, true, clickOn("checkBoxExpertMode"), ExpertMode, false, 0, 0, 0, {},
+        row("muxer gating", clicked(Expert, "chkboxMutexGating", 1114, 1, Muxer, 0, 1, le(quint8(1))));
+        row("ADC inversion", clicked(Expert, "chkboxAdc2Invert", 1128, true, AdcConfig, 2, 1, le(quint8(1))));
+        row("filter in kHz", edited(Expert, "spinboxAdc0Lowpass0Upper", 400, 1053, floats({1, 400000, 0, 0, 0}), Filter,
+                                    0, 8, le(400000.0f)));
+        row("fan", edited(Expert, "spinboxFcMaxTemperature", 80, 1181, 80.0, Fan, 0, 4, le(80.0f)));
+        row("expert mode", {Expert, clickOn("checkBoxExpertMode"), ExpertMode, false, 0, 0, 0, {},
                             shownBy("stackedParameters", "enabled"), false});
 
         // Configuration widget; "Apply device parameters" writes every field,
         // the unchanged ones without a change (-1), which is no failure.
-        row("alive timeout", {Configuration, false, edit("aliveTimeoutSpinBox", 4000), 1172, 4000, 0, 0, 0, {},
-                              shownBy("aliveTimeoutSpinBox", "value"), 4000.0});
+        row("alive timeout", edited(Configuration, "aliveTimeoutSpinBox", 4000, 1172, 4000));
         const WidgetAction gating = [](QWidget *w) {
             childOf<DoubleSpinBox>(w, "systemGatingThresholdSpinBox")->setValue(0.3);
             childOf<DoubleSpinBox>(w, "systemGatingHoldTimeSpinBox")->setValue(35);
             childOf<QAbstractButton>(w, "applyGatingParametersButton")->click();
         };
-        row("gating threshold", {Configuration, false, gating, 1174, 0.3, 0, 0, 0, {},
+        row("gating threshold", {Configuration, gating, 1174, 0.3, 0, 0, 0, {},
                                  shownBy("systemGatingThresholdSpinBox", "value"), 0.3});
-        row("gating hold time again", {Configuration, false, gating, 1175, {}, 0, 0, 0, {},
+        row("gating hold time again", {Configuration, gating, 1175, {}, 0, 0, 0, {},
                                        shownBy("systemGatingHoldTimeSpinBox", "value"), 35.0});
-        row("device address", {Configuration, false, typeAndClick({{"edtIpAddress", "10.0.0.5"}}, "btnApplyDeviceParameters"),
+        row("device address", {Configuration, typeAndClick({{"edtIpAddress", "10.0.0.5"}}, "btnApplyDeviceParameters"),
                                1118, QByteArray::fromHex("0a000005"), Config, 2, 1, QByteArray::fromHex("0a000005"),
                                shownBy("edtIpAddress", "text"), "10.0.0.5"});
-        row("device type", {Configuration, false, [](QWidget *w) {
+        row("device type", {Configuration, [](QWidget *w) {
                                 childOf<ComboBox>(w, "deviceTypeCombo")->setCurrentIndex(2);
                                 childOf<QAbstractButton>(w, "btnApplyDeviceParameters")->click();
                             }, 1124, 2, Config, 8, 1, QByteArray("2"), shownBy("deviceTypeCombo", "currentText"), "Belvo"});
-        row("no device type", {Configuration, false, [](QWidget *w) {
+        row("no device type", {Configuration, [](QWidget *w) {
                                    childOf<ComboBox>(w, "deviceTypeCombo")->setCurrentIndex(-1);
                                    childOf<QAbstractButton>(w, "btnApplyDeviceParameters")->click();
                                }, 1124, {}, Config, 8, 1, {}, shownBy("deviceTypeCombo", "currentIndex"), -1});
-        row("calibration", {Configuration, false, [](QWidget *w) {
+        row("calibration", {Configuration, [](QWidget *w) {
                                 auto *widget = static_cast<DravikConfigurationWidget_v2 *>(w);
                                 widget->nominalVoltageSpinBoxes().first()->setValue(10.0);
                                 widget->actualVoltageSpinBoxes().first()->setValue(10.5);
@@ -282,20 +278,20 @@ private Q_SLOTS:
 
         // The parameter tree, edited in place.
         const Probe tree1044 = [](QWidget *w) { return treeItem(w, 1044)->text(2); };
-        row("tree level", {Debug, false, editTree(1044, "0.375"), 1044, 0.375, Trigger, 0, 8, le(0.375f),
+        row("tree level", {Debug, editTree(1044, "0.375"), 1044, 0.375, Trigger, 0, 8, le(0.375f),
                            tree1044, "0.375"});
-        row("tree same level", {Debug, false, editTree(1044, "0.3750"), 1044, {}, Trigger, 0, 8, {}, tree1044, "0.375"});
-        row("tree address", {Debug, false, editTree(1121, "10.0.0.1"), 1121, QByteArray::fromHex("0a000001"), Config, 6,
+        row("tree same level", {Debug, editTree(1044, "0.3750"), 1044, {}, Trigger, 0, 8, {}, tree1044, "0.375"});
+        row("tree address", {Debug, editTree(1121, "10.0.0.1"), 1121, QByteArray::fromHex("0a000001"), Config, 6,
                              1, QByteArray::fromHex("0a000001"), [](QWidget *w) { return treeItem(w, 1121)->text(2); },
                              "10.0.0.1"});
         // Never read from the detector: no type to take the text as.
-        row("tree without a value", {Debug, false, editTree(1177, "abc"), 1177, {}, 0, 0, 0, {},
+        row("tree without a value", {Debug, editTree(1177, "abc"), 1177, {}, 0, 0, 0, {},
                                      [](QWidget *w) { return treeItem(w, 1177)->text(2); }, ""});
     }
     void controls()
     {
         QFETCH(Row, r);
-        setExpertMode(r.expertMode);
+        setExpertMode(r.kind == Expert);
         for (const auto &request : qAsConst(r.from))
             m_device->setValue(request.first, request.second);
         QTRY_VERIFY_WITH_TIMEOUT(settled(), 5000);
