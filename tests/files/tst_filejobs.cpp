@@ -405,11 +405,7 @@ private Q_SLOTS:
         QCOMPARE(jobs.transferSent.size(), 1);
         QVERIFY(jobs.firmware.isRunning());
 
-        const QByteArray announcement = payloadOf(jobs.transferSent, 0);
-        jobs.transfer.onQlpPacket(kInfo, 0, 0, announcement);
-        jobs.transfer.onQlpPacket(kBlock, 0, 0, le32(kId) + le32(0));
-        jobs.transfer.onQlpPacket(kBlock, 0, 0, le32(kId) + le32(65000));
-        jobs.transfer.onQlpPacket(kChecksum, 0, 0, announcement);
+        answer(jobs.transfer, jobs.transferSent, QByteArray(70000, 'f'));
         QCOMPARE(jobs.firmwareSent.size(), 1);
         QCOMPARE(commandOf(jobs.firmwareSent, 0), kWrite);
         QCOMPARE(payloadOf(jobs.firmwareSent, 0), QByteArray::fromHex("0d0c0b0a01"));
