@@ -9,8 +9,6 @@
 
 namespace {
 
-const quint64 kTrigger = Q_UINT64_C(0x0102030405060708);
-const quint64 kPacket = Q_UINT64_C(0x1112131415161718);
 constexpr double k2p31 = 2147483648.0;
 
 QByteArray packet(const QByteArray &head, const QByteArray &samples = QByteArray())
@@ -67,14 +65,13 @@ QStringList describe(const Emissions &emissions)
 }
 
 // Unpacks one datagram and returns what came out, analog blocks decoded.
-Emissions run(RawDataUnpacker_v2 &unpacker, const QByteArray &datagram, bool *stampsOk = nullptr)
+// The timestamps each signal carries are fuzz_rawdataunpacker's.
+Emissions run(RawDataUnpacker_v2 &unpacker, const QByteArray &datagram)
 {
     Emissions got;
-    bool ok = true;
     QObject context;
     QObject::connect(&unpacker, &RawDataUnpacker_v2::channelData, &context,
-                     [&](int channel, quint64 trigger, quint64 packet, const QByteArray &data) {
-                         ok = ok && trigger == kTrigger && packet == kPacket;
+                     [&](int channel, quint64, quint64, const QByteArray &data) {
                          Emission e{channel, false, data, {}};
                          if (channel <= 8) {
                              e.bits = QByteArray();
@@ -86,13 +83,8 @@ Emissions run(RawDataUnpacker_v2 &unpacker, const QByteArray &datagram, bool *st
                          got.append(e);
                      });
     QObject::connect(&unpacker, &RawDataUnpacker_v2::channelDataTermination, &context,
-                     [&](int channel, quint64 trigger, quint64 packet) {
-                         ok = ok && trigger == kTrigger && packet == kPacket;
-                         got.append({channel, true, {}, {}});
-                     });
+                     [&](int channel, quint64, quint64) { got.append({channel, true, {}, {}}); });
     unpacker.onUnpackData(datagram);
-    if (stampsOk)
-        *stampsOk = ok;
     return got;
 }
 
@@ -148,6 +140,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("compensation");
         QTest::addColumn<Emissions>("expected");
 
+        // The bits and scaling of every group over many packets, and the
+        // terminations of each group: fuzz_rawdataunpacker.
         QTest::newRow("16-bit full scale, trailing odd byte ignored")
             << packet("00 00 beef 0000 0000", "ff7f 0080 0100 0000 aa") << false
             << Emissions{analog(0, {0.999969482421875, -1.0, 1.0 / 32768, 0.0})};
@@ -161,18 +155,6 @@ private Q_SLOTS:
         QTest::newRow("group 2 upper bits run backwards")
             << packet("02 00 beef 0000 0000", "10000000 80000000") << false
             << group(2, {"0000", "0000", "0000", "0000", "0100", "0000", "0000", "0001"}, {16 / k2p31, 128 / k2p31});
-        QTest::newRow("group 3, one bit per word, then all bits")
-            << packet("03 00 beef 0000 0000",
-                      "01000000 02000000 04000000 08000000 10000000 20000000 40000000 80000000 ffffffff")
-            << false
-            << group(3,
-                     {"010000000000000001", "000100000000000001", "000001000000000001", "000000010000000001",
-                      "000000000100000001", "000000000001000001", "000000000000010001", "000000000000000101"},
-                     {1 / k2p31, 2 / k2p31, 4 / k2p31, 8 / k2p31, 16 / k2p31, 32 / k2p31, 64 / k2p31, 128 / k2p31,
-                      -1 / k2p31});
-        QTest::newRow("group 4, trailing bytes ignored")
-            << packet("04 00 beef 0000 0000", "00000040 02000000 ffffff") << false
-            << group(4, {"0000", "0001", "0000", "0000", "0000", "0000", "0000", "0000"}, {0.5, 2 / k2p31});
 
         QTest::newRow("16-bit gain A") << packet("00 00 0000 0014 00f6", "0040") << true
                                        << Emissions{analog(0, {0.05})};
@@ -184,14 +166,8 @@ private Q_SLOTS:
             << group(2, {"00", "00", "00", "00", "01", "00", "00", "00"}, {0.05});
 
         QTest::newRow("16-bit header only") << packet("00 00 0000 0000 0000") << true << ends({0});
-        QTest::newRow("16-bit with one byte") << packet("00 00 0000 0000 0000", "7f") << true << ends({0});
         QTest::newRow("8-bit with one byte") << packet("00 05 0000 0000 0000", "7f") << true << ends({3, 4});
-        QTest::newRow("group 1 header only") << packet("01 00 0000 0000 0000") << true << ends(kGroupOrder[1]);
         QTest::newRow("group 2 header only") << packet("02 00 0000 0000 0000") << true << ends(kGroupOrder[2]);
-        QTest::newRow("group 3 with three bytes") << packet("03 00 0000 0000 0000", "ffffff") << true
-                                                  << ends(kGroupOrder[3]);
-        QTest::newRow("group 4 with two bytes") << packet("04 00 0000 0000 0000", "0102") << true
-                                                << ends(kGroupOrder[4]);
     }
 
     void unpack()
@@ -202,9 +178,7 @@ private Q_SLOTS:
 
         RawDataUnpacker_v2 unpacker;
         unpacker.onSetGainCompensation(compensation);
-        bool stampsOk = false;
-        const Emissions got = run(unpacker, datagram, &stampsOk);
-        QVERIFY(stampsOk);
+        const Emissions got = run(unpacker, datagram);
         QCOMPARE(describe(got), describe(expected));
         // Uncompensated values are exact; gains come from a power of ten.
         for (int i = 0; i < expected.size(); ++i) {

@@ -405,50 +405,56 @@ private Q_SLOTS:
         QCOMPARE(jobs.transferSent.size(), 1);
         QVERIFY(jobs.firmware.isRunning());
 
-        const QByteArray announcement = payloadOf(jobs.transferSent, 0);
-        jobs.transfer.onQlpPacket(kInfo, 0, 0, announcement);
-        jobs.transfer.onQlpPacket(kBlock, 0, 0, le32(kId) + le32(0));
-        jobs.transfer.onQlpPacket(kBlock, 0, 0, le32(kId) + le32(65000));
-        jobs.transfer.onQlpPacket(kChecksum, 0, 0, announcement);
+        answer(jobs.transfer, jobs.transferSent, QByteArray(70000, 'f'));
         QCOMPARE(jobs.firmwareSent.size(), 1);
         QCOMPARE(commandOf(jobs.firmwareSent, 0), kWrite);
         QCOMPARE(payloadOf(jobs.firmwareSent, 0), QByteArray::fromHex("0d0c0b0a01"));
     }
-    void logPieces_data()
+    // A file that cannot be written fails the read, quietly, and keeps the log.
+    void logReads_data()
     {
+        QTest::addColumn<QString>("file");
         QTest::addColumn<QList<QByteArray>>("replies");
-        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QByteArray>("written"); // the log, in the file or kept by the reader
+        QTest::addColumn<bool>("ok");
         // Many pieces: tst_filejobs_sim.
-        QTest::newRow("empty log") << QList<QByteArray>{""} << QByteArray();
-        QTest::newRow("one large piece") << QList<QByteArray>{QByteArray(70000, 'L'), ""} << QByteArray(70000, 'L');
-        QTest::newRow("bytes after the end") << QList<QByteArray>{"ab", "", "cd"} << QByteArray("ab");
+        const QList<QByteArray> kept{"kept", ""};
+        QTest::newRow("empty log") << path("pieces.log") << QList<QByteArray>{""} << QByteArray() << true;
+        QTest::newRow("one large piece") << path("pieces.log") << QList<QByteArray>{QByteArray(70000, 'L'), ""}
+                                         << QByteArray(70000, 'L') << true;
+        QTest::newRow("bytes after the end") << path("pieces.log") << QList<QByteArray>{"ab", "", "cd"}
+                                             << QByteArray("ab") << true;
+        QTest::newRow("missing folder") << path("no/such/folder/x.log") << kept << QByteArray("kept") << false;
+        QTest::newRow("a folder") << m_dir.path() << kept << QByteArray("kept") << false;
     }
-    void logPieces()
+    void logReads()
     {
+        QFETCH(QString, file);
         QFETCH(QList<QByteArray>, replies);
         QFETCH(QByteArray, written);
-        const QString file = path("pieces.log");
-        QFile::remove(file);
+        QFETCH(bool, ok);
+        if (ok)
+            QFile::remove(file);
         LogFileReader_v2 reader;
         QSignalSpy done(&reader, &LogFileReader_v2::logFileRead);
         LogCapture log;
         reader.readLogFile(file);
         for (const QByteArray &reply : replies)
             reader.onQlpPacket(kReadLog, 0, 0, reply);
-        QCOMPARE(contents(file), written);
-        QCOMPARE(QList<QVariantList>(done), (QList<QVariantList>{{true, file, qint64(written.size())}}));
+        QCOMPARE(ok ? contents(file) : reader.buffer(), written);
+        QCOMPARE(QList<QVariantList>(done), (QList<QVariantList>{{ok, file, qint64(written.size())}}));
         QCOMPARE(log.count(QtDebugMsg, QStringLiteral("[DRAVIK.LFR]: read log byte count %1").arg(written.size())), 1);
+        QCOMPARE(log.texts(QtWarningMsg), QStringList());
+        QCOMPARE(log.unexpectedQtWarnings(), QStringList());
     }
 
     // Only the log command's replies count, whatever their codes but a
-    // refusal; a second end marker writes the same log again; a new request
-    // starts from nothing.
+    // refusal; a second end marker writes the same log again over a longer
+    // file. A new request starting from nothing: fuzz_filejobs.
     void logRepliesAndRequests()
     {
         LogFileReader_v2 reader;
         QSignalSpy done(&reader, &LogFileReader_v2::logFileRead);
-        reader.readLogFile(path("first.log"));
-        reader.onQlpPacket(kReadLog, 0, 0, "first");
         const QString file = path("codes.log");
         reader.readLogFile(file);
         reader.onQlpPacket(0x0F05, 0, 0, "other");
@@ -457,7 +463,6 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(file));
         reader.onQlpPacket(kReadLog, 0xFFFF, 0xFFFF, QByteArray());
         QCOMPARE(contents(file), QByteArray("coded"));
-        QVERIFY(!QFile::exists(path("first.log")));
 
         QFile other(file);
         QVERIFY(other.open(QIODevice::WriteOnly));
@@ -470,27 +475,6 @@ private Q_SLOTS:
         reader.onQlpPacket(kReadLog, 0, 7, QByteArray());
         QCOMPARE(done.last(), (QVariantList{false, file, qint64(0)}));
         QCOMPARE(contents(file), QByteArray("coded"));
-    }
-
-    void logUnwritableFile_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::newRow("missing folder") << path("no/such/folder/x.log");
-        QTest::newRow("a folder") << m_dir.path();
-    }
-    void logUnwritableFile()
-    {
-        QFETCH(QString, file);
-        LogFileReader_v2 reader;
-        QSignalSpy done(&reader, &LogFileReader_v2::logFileRead);
-        LogCapture log;
-        reader.readLogFile(file);
-        reader.onQlpPacket(kReadLog, 0, 0, "kept");
-        reader.onQlpPacket(kReadLog, 0, 0, QByteArray());
-        QCOMPARE(QList<QVariantList>(done), (QList<QVariantList>{{false, file, qint64(4)}}));
-        QCOMPARE(reader.buffer(), QByteArray("kept"));
-        QCOMPARE(log.texts(QtWarningMsg), QStringList());
-        QCOMPARE(log.unexpectedQtWarnings(), QStringList());
     }
 
     // The buffer stops at its bound with one warning; the next read works.

@@ -7,7 +7,6 @@
 #include "PdQlp_v2.h"
 
 #include <QSignalSpy>
-#include <QtEndian>
 #include <QtTest>
 
 namespace {
@@ -28,20 +27,6 @@ enum : int {
     GatingUserHoldtime = 1103,
     GainPdValue = 1081,
 };
-
-QByteArray le32(quint32 v)
-{
-    QByteArray b(4, 0);
-    qToLittleEndian(v, b.data());
-    return b;
-}
-
-QByteArray f32(float v)
-{
-    quint32 bits;
-    memcpy(&bits, &v, 4);
-    return le32(bits);
-}
 
 struct DetectorMemory
 {
@@ -146,15 +131,13 @@ private Q_SLOTS:
         m_device->setValue(Trigger1Level, 0.75);
         QCOMPARE(waitForStatus(Trigger1Level), 0);
 
-        const QByteArray expected = QByteArray::fromHex("01020000") + le32(2) + f32(0.75f) + le32(100) + le32(1) +
-                                    le32(quint32(-2));
-        QCOMPARE(m_peer->requests.size(), 2);
-        QCOMPARE(m_peer->requests.at(0).command, quint16(0x0F24));
-        QCOMPARE(m_peer->requests.at(0).payload, expected);
-        QCOMPARE(m_peer->requests.at(1).command, quint16(0x0F44));
+        // The set carries the whole instance (its layout: tst_pdqlp); the
+        // detector's memory answers the read-back with what the set wrote.
+        QCOMPARE(sentCommands(), (QList<quint16>{0x0F24, 0x0F44}));
         QCOMPARE(m_peer->requests.at(1).payload, QByteArray::fromHex("01"));
         QCOMPARE(m_device->value(Trigger1Level).toDouble(), 0.75);
         QCOMPARE(m_device->value(Trigger1Holdtime).toUInt(), 100u);
+        QCOMPARE(m_device->value(Trigger1Values).toList(), (QVariantList{1, -2}));
     }
 
     void pendingIdsAreGroupedAndOrdered()

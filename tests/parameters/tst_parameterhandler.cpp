@@ -45,15 +45,6 @@ private:
 private Q_SLOTS:
     void initTestCase() { registerSdkMetaTypes(); }
 
-    void addKeepsExistingEntry()
-    {
-        Fixture f;
-        QCOMPARE(f.handler.add(1, 99), int(ParameterHandler::AlreadyInList));
-        QCOMPARE(f.handler.value(1), QVariant(10));
-        QVERIFY(f.handler.isValid(1));
-        QCOMPARE(f.status.count(), 0);
-    }
-
     void setValueStates_data()
     {
         QTest::addColumn<bool>("pendingFirst");
