@@ -34,11 +34,10 @@ DravikMeasurementHandler_v2::DravikMeasurementHandler_v2(QObject *parent)
             &RawDataUnpacker_v2::onSetGainCompensation);
     // Data frames take a detour through the unpack thread; the answers to
     // start and stop take the same one, so the device never hears that an
-    // acquisition started before the blocks of the previous one have arrived.
+    // acquisition started before the blocks of the previous one have arrived,
+    // and so do the measurement-state answers (passBehindData()).
     connect(this, &DravikMeasurementHandler_v2::passThroughUnpacker, m_unpacker, &RawDataUnpacker_v2::onPass);
-    connect(m_unpacker, &RawDataUnpacker_v2::passed, this, [this](int command, bool success) {
-        Q_EMIT measurementCommandResult(MeasurementCommands(command), success);
-    });
+    connect(m_unpacker, &RawDataUnpacker_v2::passed, this, &DravikMeasurementHandler_v2::onPassed);
     m_unpackThread.start(QThread::InheritPriority);
 }
 
@@ -83,6 +82,30 @@ void DravikMeasurementHandler_v2::setGainCompensation(bool enabled)
     Q_EMIT setUnpackerGainCompensation(enabled);
 }
 
+void DravikMeasurementHandler_v2::passBehindData(quint16 command, quint16 stateCode, quint16 ackCode,
+                                                 const QByteArray &cmdData)
+{
+    m_behindData.enqueue({command, stateCode, ackCode, cmdData, m_connection});
+    Q_EMIT passThroughUnpacker(command, ackCode == 0);
+}
+
+void DravikMeasurementHandler_v2::onDisconnect()
+{
+    ++m_connection;
+}
+
+void DravikMeasurementHandler_v2::onPassed()
+{
+    if (m_behindData.isEmpty())
+        return;
+    const Answer answer = m_behindData.dequeue();
+    if (answer.command == kStart || answer.command == kStop)
+        Q_EMIT measurementCommandResult(answer.command == kStart ? StartMeasurement : StopMeasurement,
+                                        answer.ackCode == 0);
+    else if (answer.connection == m_connection)
+        Q_EMIT answerBehindData(answer.command, answer.stateCode, answer.ackCode, answer.data);
+}
+
 void DravikMeasurementHandler_v2::onQlpPacket(quint16 command, quint16 stateCode, quint16 ackCode,
                                               QByteArray cmdData)
 {
@@ -95,21 +118,23 @@ void DravikMeasurementHandler_v2::onQlpPacket(quint16 command, quint16 stateCode
         (this->*it.value())(command, stateCode, ackCode, cmdData);
 }
 
-void DravikMeasurementHandler_v2::onStartAcknowledged(quint16 command, quint16, quint16 ackCode, const QByteArray &)
+void DravikMeasurementHandler_v2::onStartAcknowledged(quint16 command, quint16 stateCode, quint16 ackCode,
+                                                      const QByteArray &data)
 {
     QxtLogger::getInstance()->debug(kTag, "processed command StartMeasurement");
     // The code goes straight to the device, ahead of the answer itself.
     if (isRefusal(ackCode))
         Q_EMIT requestRefused(command, ackCode, {});
-    Q_EMIT passThroughUnpacker(StartMeasurement, ackCode == 0);
+    passBehindData(command, stateCode, ackCode, data);
 }
 
-void DravikMeasurementHandler_v2::onStopAcknowledged(quint16 command, quint16, quint16 ackCode, const QByteArray &)
+void DravikMeasurementHandler_v2::onStopAcknowledged(quint16 command, quint16 stateCode, quint16 ackCode,
+                                                     const QByteArray &data)
 {
     QxtLogger::getInstance()->debug(kTag, "processed command StopMeasurement");
     if (isRefusal(ackCode))
         Q_EMIT requestRefused(command, ackCode, {});
-    Q_EMIT passThroughUnpacker(StopMeasurement, ackCode == 0);
+    passBehindData(command, stateCode, ackCode, data);
 }
 
 void DravikMeasurementHandler_v2::onDataFrame(quint16 command, quint16, quint16 ackCode, const QByteArray &data)

@@ -235,6 +235,8 @@ void Dravik_v2::createProtocolThread()
             &Dravik_v2::onMeasurementCommandResponse);
     connect(handler, &DravikAbstractProtocolHandler_v2::error, this, &Dravik_v2::onError);
     connect(handler, &DravikAbstractProtocolHandler_v2::requestRefused, this, &Dravik_v2::onRequestRefused);
+    connect(handler, &DravikAbstractProtocolHandler_v2::measurementStateAnswered, this,
+            [this](const QVariant &state) { m_measurementState = state; });
     connect(this, &Dravik_v2::readLogFile, handler, &DravikAbstractProtocolHandler_v2::onReadLogFile);
     connect(this, &Dravik_v2::firmwareUpdate, handler, &DravikAbstractProtocolHandler_v2::updateFirmware);
     connect(handler, &DravikAbstractProtocolHandler_v2::firmwareUpdateState, this, &Dravik_v2::firmwareUpdateState);
@@ -647,6 +649,13 @@ QVariant Dravik_v2::value(int id) const
 {
     if (m_user->contains(id))
         return m_user->value(id);
+    // The container holds a state answer as soon as the protocol thread has
+    // it, which may be before the blocks the detector sent ahead of it have
+    // reached this thread: a host that reads Ready there could take the
+    // measurement as over without its end. It reads the state in the order
+    // of the data instead.
+    if (id == MeasurementState)
+        return m_measurementState;
     return m_device->value(id);
 }
 

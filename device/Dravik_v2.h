@@ -266,6 +266,9 @@ private:
     // Channel groups whose transfer was asked for and has not ended; those
     // still under way when an acquisition starts are stale (bytes dropped so far).
     QSet<int> m_transfersInFlight;
+    // The detector's measurement state as this thread hears it, behind the
+    // data received before it: what value() tells the host.
+    QVariant m_measurementState;
     QHash<int, qint64> m_staleTransfers;
     QHash<int, int> m_hwChannelMap;
     QSharedPointer<ParameterHandler> m_user;

@@ -22,9 +22,13 @@ public:
     virtual void processValidChannels(const QList<int> &channels) = 0;
     // Switches the unpacker's gain compensation.
     virtual void setGainCompensation(bool enabled) = 0;
+    // Hands an answer of another job back through answerBehindData() once
+    // every data frame received before it has been unpacked and handed on.
+    virtual void passBehindData(quint16 command, quint16 stateCode, quint16 ackCode, const QByteArray &cmdData) = 0;
 
 Q_SIGNALS:
     void channelData(int channelId, quint64 triggerTimeStamp, quint64 packetTimeStamp, QByteArray data);
     void channelDataTermination(int channelId, quint64 triggerTimeStamp, quint64 packetTimeStamp);
     void measurementCommandResult(MeasurementCommands measCommand, bool success);
+    void answerBehindData(quint16 command, quint16 stateCode, quint16 ackCode, QByteArray cmdData);
 };

@@ -9,7 +9,6 @@ namespace {
 const int kSettingsConnection = 1171;
 const int kSettingsAliveTimeout = 1172;
 const int kUserEnableGainCompensation = 2004;
-const int kMeasurementState = 1010;
 const char *const kTag = "[DRAVIK.APH]: ";
 }
 
@@ -220,7 +219,7 @@ void DravikAbstractProtocolHandler_v2::onAliveTimeout()
     if (m_connectionState == Connected) {
         logDebug(QStringLiteral("keep alive request"));
         ++m_outstandingKeepAlives;
-        requestParameter(kMeasurementState);
+        requestParameter(kMeasurementStateId);
         m_aliveTimer->start();
     }
 }

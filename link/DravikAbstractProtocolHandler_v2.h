@@ -42,6 +42,10 @@ public:
     static constexpr int kMinAliveIntervalMs = 1000;
     static constexpr int kMaxAliveIntervalMs = 10000;
     static constexpr quint16 kReadLogFileCommand = 0x0F04;
+    // The detector's answer to a measurement-state poll (its state and which
+    // channel groups hold data), and the parameter its state confirms.
+    static constexpr quint16 kMeasurementStateCommand = 0x0F41;
+    static constexpr int kMeasurementStateId = 1010;
 
     DravikAbstractProtocolHandler_v2(const QSharedPointer<AbstractParameterContainer> &userParameters,
                                      QObject *parent = nullptr);
@@ -79,6 +83,10 @@ Q_SIGNALS:
     void measurementCommandResponse(MeasurementCommands command, bool success);
     // A job's request the detector refused, with its acknowledge code.
     void requestRefused(quint16 command, quint16 ackCode, QList<int> subjects);
+    // The measurement state a state answer confirmed (the last one if it
+    // confirmed none), once the data received before that answer is on its
+    // way to the device ahead of this signal.
+    void measurementStateAnswered(QVariant state);
 
 public Q_SLOTS:
     void onRequestParameter(int parameterId);

@@ -78,6 +78,8 @@ void DravikProtocolHandler_v2::init()
                 &DravikAbstractProtocolHandler_v2::channelData);
         connect(m_measurementHandler, &AbstractMeasurementJob_v2::channelDataTermination, this,
                 &DravikAbstractProtocolHandler_v2::channelDataTermination);
+        connect(m_measurementHandler, &AbstractMeasurementJob_v2::answerBehindData, this,
+                &DravikProtocolHandler_v2::deliverResponse);
     } else {
         log->error(kTag, Q_FUNC_INFO, "unable to create measurement handler");
     }
@@ -140,13 +142,35 @@ void DravikProtocolHandler_v2::onReceivedResponse(quint16 cmdGroup, quint16 comm
 {
     const quint16 key = quint16(((cmdGroup & 0x7F) << 8) | command);
     AbstractJobHandler_v2 *handler = m_handlers.value(key);
-    if (handler) {
-        if (m_requested.contains(key))
-            ++m_answers;
-        handler->onQlpPacket(key, stateCode, ackCode, cmdData);
+    if (!handler) {
+        QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "unknown command", QString::number(key, 16));
         return;
     }
-    QxtLogger::getInstance()->warning(kTag, Q_FUNC_INFO, "unknown command", QString::number(key, 16));
+    if (m_requested.contains(key))
+        ++m_answers;
+    // The detector answers a state poll after the raw data it sent before,
+    // and says Ready only once it has sent everything it had. The data takes
+    // a detour through the unpack thread; the state answer must take it too,
+    // or the device (and the host) would see the detector Ready while the end
+    // of the measurement is still being unpacked, and take the measurement as
+    // over without it.
+    if (key == kMeasurementStateCommand && m_measurementHandler)
+        m_measurementHandler->passBehindData(key, stateCode, ackCode, cmdData);
+    else
+        deliverResponse(key, stateCode, ackCode, cmdData);
+}
+
+void DravikProtocolHandler_v2::deliverResponse(quint16 command, quint16 stateCode, quint16 ackCode,
+                                               QByteArray cmdData)
+{
+    AbstractJobHandler_v2 *handler = m_handlers.value(command);
+    if (!handler)
+        return;
+    handler->onQlpPacket(command, stateCode, ackCode, cmdData);
+    // The container may be read from another thread at any time, and holds
+    // the newest answer; the state of this one goes to the device in order.
+    if (command == kMeasurementStateCommand && m_deviceParameters)
+        Q_EMIT measurementStateAnswered(m_deviceParameters->value(kMeasurementStateId));
 }
 
 void DravikProtocolHandler_v2::onSendQlpCommand(quint16 command, QByteArray cmdData)

@@ -80,6 +80,8 @@ protected:
 private Q_SLOTS:
     void onReceivedResponse(quint16 cmdGroup, quint16 command, quint16 stateCode, quint16 ackCode,
                             QByteArray cmdData);
+    // Hands a response to the job its command id is routed to.
+    void deliverResponse(quint16 command, quint16 stateCode, quint16 ackCode, QByteArray cmdData);
     void onFirmwareUpdateState(int state, double progress, QString description);
     void onSendQlpCommand(quint16 command, QByteArray cmdData);
     void onConnectionChanged(bool open);

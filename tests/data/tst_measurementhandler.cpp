@@ -49,8 +49,8 @@ private Q_SLOTS:
     void dataFramesComeBackAsChannelData()
     {
         // Unpacked on the unpack thread, in frame order: a group-1 sample,
-        // then the group's termination; a start answer that came after the
-        // frames is reported after their blocks.
+        // then the group's termination; a state and a start answer that came
+        // after the frames are reported after their blocks, in their order.
         LogCapture log;
         DravikMeasurementHandler_v2 job;
         QStringList order;
@@ -68,23 +68,35 @@ private Q_SLOTS:
                 [&](MeasurementCommands command, bool success) {
                     order.append(QStringLiteral("answer %1 %2").arg(int(command)).arg(success));
                 });
+        connect(&job, &AbstractMeasurementJob_v2::answerBehindData, this,
+                [&](quint16 command, quint16, quint16, const QByteArray &data) {
+                    order.append(QStringLiteral("state %1 %2").arg(command, 0, 16).arg(QString(data.toHex())));
+                });
         g_previous = qInstallMessageHandler(threadSpy);
         const QByteArray header = QByteArray::fromHex("01000000 0000 0000 0500000000000000");
         job.onQlpPacket(0x0F5B, 0, 0, QByteArray::fromHex("cafe"));
         job.onQlpPacket(0x0F5B, 0, 0, header + QByteArray::fromHex("0600000000000000 01000000"));
         job.onQlpPacket(0x0F5B, 0, 0, header + QByteArray::fromHex("0700000000000000"));
+        job.passBehindData(0x0F41, 0, 0, QByteArray::fromHex("0100"));
         job.onQlpPacket(0x0F00, 0, 0, QByteArray());
         QVERIFY(order.isEmpty());
 
-        QTRY_COMPARE(order.size(), 19);
+        QTRY_COMPARE(order.size(), 20);
         qInstallMessageHandler(g_previous);
         QStringList expected;
         for (const char *kind : {"data", "end"}) {
             for (int channel : {9, 10, 11, 12, 13, 14, 15, 16, 8})
                 expected.append(QStringLiteral("%1 %2 5 %3").arg(kind).arg(channel).arg(kind[0] == 'd' ? 6 : 7));
         }
-        expected.append(QStringLiteral("answer 0 1"));
+        expected << QStringLiteral("state f41 0100") << QStringLiteral("answer 0 1");
         QCOMPARE(order, expected);
+        // A state answer of a connection that went down is not handed on; the
+        // stop answer behind it still is.
+        job.passBehindData(0x0F41, 0, 0, QByteArray::fromHex("0300"));
+        job.onDisconnect();
+        job.onQlpPacket(0x0F01, 0, 0, QByteArray());
+        QTRY_COMPARE(order.size(), 21);
+        QCOMPARE(order.last(), QStringLiteral("answer 1 1"));
         // The unpacked blocks as they are (their decoding: tst_rawdataunpacker).
         QCOMPARE(qFromLittleEndian<float>(blocks.at(8).constData()), 1.0f / 2147483648.0f);
         QVERIFY(g_seenOn.loadAcquire() && g_seenOn.loadAcquire() != QThread::currentThread());
