@@ -1,4 +1,5 @@
 #include "DravikSimulator.h"
+#include "Hdf5Recorder.h"
 #include "HostProcess.h"
 #include "LiveView.h"
 #include "LogCapture.h"
@@ -117,6 +118,7 @@ private Q_SLOTS:
         }
 
         LogCapture log;
+        QSet<int> taken; // channels taken in the current measurement, outlives the window
         PluginDevice plugin(QStringLiteral(DRAVIK_PLUGIN_PATH));
         StationWindow::Options options;
         options.address = address();
@@ -136,7 +138,12 @@ private Q_SLOTS:
         QVERIFY(window.isRecording());
         QVERIFY(!modes->isEnabled()); // one environment per file
         QSignalSpy ended(&window, &StationWindow::recordingEnded);
+        // Each measurement runs until it has every channel measure recorded in
+        // the same measurement: stopping after a fixed number of drawn chunks
+        // could stop a loaded machine before a slower channel's first chunk.
+        connect(window.session(), &DeviceSession::chunkTaken, this, [&taken](int channel) { taken.insert(channel); });
         for (int i = 1; i <= 2; ++i) {
+            taken.clear();
             const bool faulty = i == 2 && !fault.isEmpty();
             if (faulty && fault == QLatin1String("start"))
                 m_sim->setFailAck(SimProtocol::StartMeasurement, 2);
@@ -147,6 +154,12 @@ private Q_SLOTS:
             // A whole shot: its PD record and its test voltage, drawn live.
             const int drawn = window.liveView()->chunksDrawn();
             QTRY_VERIFY_WITH_TIMEOUT(window.liveView()->chunksDrawn() >= drawn + 2, 10000);
+            if (fault.isEmpty()) {
+                const QList<int> expected = channels(RecordingReader(measured), Hdf5Recorder::groupName(i)).keys();
+                QTRY_VERIFY2_WITH_TIMEOUT(taken.contains(QSet<int>(expected.begin(), expected.end())),
+                                          qPrintable(QStringLiteral("measurement %1: channels %2").arg(i).arg(taken.size())),
+                                          10000);
+            }
             if (faulty) {
                 m_sim->close();
                 break;
