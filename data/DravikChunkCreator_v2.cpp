@@ -4,37 +4,15 @@
 
 #include <QRandomGenerator>
 
-#ifdef Q_OS_LINUX
-#include <sys/mman.h>
-#endif
-
 namespace {
 const char *const kTag = "[DRAVIK.ChunkCreator]:";
 constexpr double kNanoseconds = 1e-9;
-
-// Reserves room for a run of size bytes. A muxer transfer is tens of
-// megabytes of fresh memory per chunk, and faulting it in 4 KiB pages cost
-// more than the copying that fills it; on Linux the block asks for
-// transparent huge pages, 2 MiB per fault. Only a hint: where the kernel
-// declines, or elsewhere, the pages come as before.
-void reserveRun(QByteArray &run, int size)
-{
-    run.reserve(size);
-#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
-    constexpr quintptr kHugePage = 2 * 1024 * 1024;
-    if (size < int(4 * kHugePage))
-        return;
-    const auto begin = quintptr(run.data());
-    const quintptr first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-    const quintptr last = (begin + quintptr(size)) & ~(kHugePage - 1);
-    if (last > first)
-        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
-#endif
-}
 } // namespace
 
-DravikChunkCreator_v2::DravikChunkCreator_v2(int channelId, int maxOutstanding)
-    : m_channelId(channelId)
+DravikChunkCreator_v2::DravikChunkCreator_v2(int channelId, int maxOutstanding,
+                                             std::shared_ptr<ChunkBufferPool> buffers)
+    : m_buffers(buffers ? std::move(buffers) : ChunkBufferPool::create())
+    , m_channelId(channelId)
     , m_maxOutstanding(qBound(1, maxOutstanding, kTokenRange))
 {
 }
@@ -53,7 +31,7 @@ void DravikChunkCreator_v2::addSlice(quint64 packetTimeStamp, const QByteArray &
         // Transfers of a channel tend to be alike, so the last one's size
         // saves growing the run step by step.
         if (m_runStamps.isEmpty() && m_runSizeHint > data.size())
-            reserveRun(m_run, m_runSizeHint);
+            m_run = m_buffers->take(m_runSizeHint);
         m_run.append(data);
         m_runStamps.append(packetTimeStamp);
         m_runEnds.append(m_run.size());
@@ -156,9 +134,10 @@ void DravikChunkCreator_v2::takeChunk(bool *more, quint64 start, quint64 end, in
             m_run.clear();
             m_runStamps.clear();
             m_runEnds.clear();
-            // Gives back what the size hint reserved beyond the chunk; the
-            // allocator shrinks the block where it is, nothing is copied.
-            if (m_pending.capacity() > m_pending.size())
+            // Gives back what the size hint reserved well beyond the chunk;
+            // the allocator shrinks the block where it is, nothing is copied.
+            // A little slack stays, so that the buffer fits the next transfer.
+            if (m_pending.capacity() - m_pending.size() > m_pending.size() / 8)
                 m_pending.squeeze();
         } else {
             spillRun();
@@ -179,7 +158,7 @@ void DravikChunkCreator_v2::takeChunk(bool *more, quint64 start, quint64 end, in
                 qsizetype total = 0;
                 for (const QByteArray &block : qAsConst(taken))
                     total += block.size();
-                m_pending.reserve(int(total));
+                m_pending = m_buffers->take(int(total));
                 for (const QByteArray &block : qAsConst(taken))
                     m_pending.append(block);
             }
@@ -191,7 +170,7 @@ void DravikChunkCreator_v2::takeChunk(bool *more, quint64 start, quint64 end, in
             }
             const int drawn = drawToken();
             ChannelData chunk;
-            chunk.data = QSharedPointer<QByteArray>::create(m_pending);
+            chunk.data = m_buffers->share(std::move(m_pending));
             chunk.startTime = double(m_chunkTime) * kNanoseconds;
             chunk.markers.append(ChannelData::Marker{ChannelData::MarkerTrigger, double(start) * kNanoseconds, QVariant()});
             m_tokens.insert(drawn, chunk);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChannelData.h"
+#include "ChunkBufferPool.h"
 #include "DravikChunkCreatorBase_v2.h"
 
 #include <QByteArray>
@@ -9,6 +10,7 @@
 #include <QMap>
 #include <QVector>
 
+#include <memory>
 #include <mutex>
 
 // Collects one logical channel's blocks of a transfer (slices, ordered by
@@ -37,7 +39,10 @@ public:
     static constexpr int kTokenRange = 32768;
     static constexpr int kDefaultMaxOutstanding = 64;
 
-    explicit DravikChunkCreator_v2(int channelId, int maxOutstanding = kDefaultMaxOutstanding);
+    // buffers: the device's chunk memory, shared by its channels; a pool of
+    // its own if none.
+    explicit DravikChunkCreator_v2(int channelId, int maxOutstanding = kDefaultMaxOutstanding,
+                                   std::shared_ptr<ChunkBufferPool> buffers = nullptr);
 
     int channelId() const { return m_channelId; }
 
@@ -62,6 +67,7 @@ private:
     int sliceCount() const { return m_slices.size() + m_runStamps.size(); }
 
     mutable std::mutex m_lock;
+    const std::shared_ptr<ChunkBufferPool> m_buffers;
     QHash<int, ChannelData> m_tokens;
     QList<int> m_tokenOrder; // oldest first, for dropping
     // The slices are either all in the run (rising times, joined) or all in

@@ -264,6 +264,7 @@ void Dravik_v2::close()
         QxtLogger::getInstance()->debug(kTag, Q_FUNC_INFO, "disconnecting device");
     abandonMeasurement(StatusLinkDown);
     setOpenState(StateDisconnecting, 0);
+    m_chunkBuffers->clear();
     Q_EMIT closeIo();
 }
 
@@ -1284,7 +1285,8 @@ void Dravik_v2::onChannelStateChanged(int id, quint8 state)
 
 void Dravik_v2::onChannelRegistered(int channelId)
 {
-    m_chunkCreators.insert(channelId, QSharedPointer<DravikChunkCreator_v2>::create(channelId));
+    m_chunkCreators.insert(channelId, QSharedPointer<DravikChunkCreator_v2>::create(
+                                          channelId, DravikChunkCreator_v2::kDefaultMaxOutstanding, m_chunkBuffers));
 }
 
 void Dravik_v2::onChannelDataAvailable(int hwChannelId, qulonglong triggerTimeStamp, qulonglong packetTimeStamp,

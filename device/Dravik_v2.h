@@ -2,6 +2,7 @@
 
 #include "AbstractDevice.h"
 #include "AcquisitionTiming.h"
+#include "ChunkBufferPool.h"
 #include "MeasurementCommands.h"
 
 #include <QHash>
@@ -13,6 +14,7 @@
 #include <QVariantHash>
 
 #include <functional>
+#include <memory>
 
 class DravikChunkCreator_v2;
 class QWidget;
@@ -259,6 +261,9 @@ private:
     int m_remotePowerRefusals = 0;
     // Both muxer outputs select one channel (the second is not recorded).
     bool m_muxerConflict = false;
+    // Chunk memory the channels fill again once the host let a chunk go;
+    // given back to the system when the device closes.
+    const std::shared_ptr<ChunkBufferPool> m_chunkBuffers = ChunkBufferPool::create();
     // Logical channel → its chunk creator, for the life of the device.
     QHash<int, QSharedPointer<DravikChunkCreator_v2>> m_chunkCreators;
     // Hardware channel → chunk creator of the running acquisition.

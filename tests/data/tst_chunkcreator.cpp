@@ -155,6 +155,32 @@ private Q_SLOTS:
         QCOMPARE(log.texts(QtDebugMsg, QStringLiteral("dravik")), QStringList{line("unknown token ") + QString::number(token)});
     }
 
+    // The memory of a chunk the host let go is filled by a later transfer;
+    // a chunk whose bytes the host still holds a copy of is never reused.
+    void chunkMemoryIsReusedOnlyWhenFree()
+    {
+        const auto pool = ChunkBufferPool::create();
+        DravikChunkCreator_v2 creator(kChannel, DravikChunkCreator_v2::kDefaultMaxOutstanding, pool);
+        const QByteArray half(ChunkBufferPool::kMinBytes, 'a');
+        const auto transfer = [&](quint64 stamp, char fill) {
+            creator.addSlice(stamp, half);
+            creator.addSlice(stamp + 1, QByteArray(half.size(), fill));
+            const QList<int> tokens = creator.collectChunks(stamp, stamp + 1, false);
+            return tokens.size() == 1 ? creator.takeToken(tokens.first()) : ChannelData();
+        };
+        QByteArray kept = *transfer(10, 'b').data; // the host keeps the bytes
+        QCOMPARE(pool->buffersKept(), 0);
+        ChannelData second = transfer(20, 'c');
+        const char *memory = second.data->constData();
+        second = ChannelData();
+        QCOMPARE(pool->buffersKept(), 1);
+        const ChannelData third = transfer(30, 'd');
+        QCOMPARE(pool->buffersKept(), 0);
+        QCOMPARE(third.data->constData(), memory);
+        QCOMPARE(*third.data, half + QByteArray(half.size(), 'd'));
+        QCOMPARE(kept, half + QByteArray(half.size(), 'b'));
+    }
+
     // Slices of a transfer that never ended go, whether joined in a run or
     // out of order; a chunk waiting for the host stays, and the next chunk
     // holds nothing of the old transfer.
