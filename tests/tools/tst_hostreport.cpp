@@ -145,7 +145,7 @@ private Q_SLOTS:
         const HostProcess::Result a = HostProcess::run(QStringLiteral(DRAVIK_HOST_PATH), {"analyze", run});
         QVERIFY2(a.exitCode == 0, qPrintable(a.err));
         const QJsonArray records = QJsonDocument::fromJson(a.out.toUtf8()).object().value("records").toArray();
-        QCOMPARE(records.size(), 5);
+        QCOMPARE(records.size(), pulses.size()); // one record per shot, however many the run took
         const double frequency = records.at(2).toObject().value("results").toObject().value("frequency").toObject()
                                      .value("value").toDouble();
         QVERIFY2(near(frequency, 50.0, 0.05), qPrintable(QString::number(frequency)));
