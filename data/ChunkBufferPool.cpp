@@ -42,7 +42,6 @@ QByteArray ChunkBufferPool::take(int size)
         if (best != m_buffers.end()) {
             QByteArray buffer = std::move(*best);
             m_buffers.erase(best);
-            m_bytes -= buffer.capacity();
             return buffer;
         }
     }
@@ -71,9 +70,11 @@ void ChunkBufferPool::giveBack(QByteArray &&buffer)
     buffer.reserve(buffer.capacity());
     buffer.resize(0);
     std::lock_guard<std::mutex> locker(m_lock);
-    if (int(m_buffers.size()) >= kMaxBuffers || m_bytes + buffer.capacity() > kMaxBytes)
+    qint64 kept = buffer.capacity();
+    for (const QByteArray &other : m_buffers)
+        kept += other.capacity();
+    if (int(m_buffers.size()) >= kMaxBuffers || kept > kMaxBytes)
         return;
-    m_bytes += buffer.capacity();
     m_buffers.push_back(std::move(buffer));
 }
 
@@ -82,7 +83,6 @@ void ChunkBufferPool::clear()
     std::vector<QByteArray> gone;
     std::lock_guard<std::mutex> locker(m_lock);
     gone.swap(m_buffers);
-    m_bytes = 0;
 }
 
 int ChunkBufferPool::buffersKept() const

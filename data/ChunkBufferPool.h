@@ -45,6 +45,5 @@ private:
     void giveBack(QByteArray &&buffer);
 
     mutable std::mutex m_lock;
-    std::vector<QByteArray> m_buffers;
-    qint64 m_bytes = 0;
+    std::vector<QByteArray> m_buffers; // at most kMaxBuffers
 };
