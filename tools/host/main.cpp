@@ -6,6 +6,7 @@
 #include "InfoCommand.h"
 #include "LogCommand.h"
 #include "MeasureCommand.h"
+#include "ProcessThreads.h"
 #include "ReportCommand.h"
 
 #include <QApplication>
@@ -44,45 +45,11 @@ static QString usage()
                           "Run 'dravik-host COMMAND --help' for a command's options and exit codes.\n");
 }
 
-int main(int argc, char **argv)
+// Runs the command of the command line; its exit code.
+static int run(QStringList args)
 {
-    // Reading a plug-in and recording need no display: only gui, which shows
-    // widgets, gets a QApplication. A screenshot (or the help) needs no
-    // display either; without one, it is rendered offscreen.
-    std::unique_ptr<QCoreApplication> application;
-    // QApplication takes options of its own out of the command line
-    // ("-plugin", "-style" ...), and --plugin is ours: it gets none of it.
-    int qtArgc = 1;
-    if (argc > 1 && std::strcmp(argv[1], "gui") == 0) {
-        QStringList guiArgs;
-        for (int i = 2; i < argc; ++i)
-            guiArgs << QString::fromLocal8Bit(argv[i]);
-        const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-            && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-        if (noDisplay) {
-            if (!GuiCommand::needsNoDisplay(guiArgs)) {
-                std::fputs("dravik-host gui: no display (DISPLAY is not set); give --screenshot FILE to render\n"
-                           "the window offscreen, or set QT_QPA_PLATFORM\n",
-                           stderr);
-                return 2;
-            }
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
-        application = std::make_unique<QApplication>(qtArgc, argv);
-    } else if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
-        // The figures are Qwt widgets rendered into the PDF, never shown.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        application = std::make_unique<QApplication>(qtArgc, argv);
-    } else {
-        application = std::make_unique<QCoreApplication>(argc, argv);
-    }
     QTextStream out(stdout);
     QTextStream err(stderr);
-
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
     if (args.isEmpty()) {
         err << usage();
         return 2;
@@ -132,4 +99,48 @@ int main(int argc, char **argv)
     }
     err << "dravik-host: unknown command '" << command << "'\n" << usage();
     return 2;
+}
+
+int main(int argc, char **argv)
+{
+    // Reading a plug-in and recording need no display: only gui, which shows
+    // widgets, gets a QApplication. A screenshot (or the help) needs no
+    // display either; without one, it is rendered offscreen.
+    std::unique_ptr<QCoreApplication> application;
+    // QApplication takes options of its own out of the command line
+    // ("-plugin", "-style" ...), and --plugin is ours: it gets none of it.
+    int qtArgc = 1;
+    if (argc > 1 && std::strcmp(argv[1], "gui") == 0) {
+        QStringList guiArgs;
+        for (int i = 2; i < argc; ++i)
+            guiArgs << QString::fromLocal8Bit(argv[i]);
+        const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+            && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+        if (noDisplay) {
+            if (!GuiCommand::needsNoDisplay(guiArgs)) {
+                std::fputs("dravik-host gui: no display (DISPLAY is not set); give --screenshot FILE to render\n"
+                           "the window offscreen, or set QT_QPA_PLATFORM\n",
+                           stderr);
+                return 2;
+            }
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        application = std::make_unique<QApplication>(qtArgc, argv);
+    } else if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
+        // The figures are Qwt widgets rendered into the PDF, never shown.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        application = std::make_unique<QApplication>(qtArgc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    // The threads the command started (a device's protocol and unpack
+    // threads) have ended before the process does; see ProcessThreads.
+    const int threads = ProcessThreads::count();
+    const int code = run(args);
+    ProcessThreads::waitUntilAtMost(threads, 2000);
+    return code;
 }
