@@ -6,7 +6,6 @@
 #include "InfoCommand.h"
 #include "LogCommand.h"
 #include "MeasureCommand.h"
-#include "ProcessThreads.h"
 #include "ReportCommand.h"
 
 #include <QApplication>
@@ -137,10 +136,5 @@ int main(int argc, char **argv)
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    // The threads the command started (a device's protocol and unpack
-    // threads) have ended before the process does; see ProcessThreads.
-    const int threads = ProcessThreads::count();
-    const int code = run(args);
-    ProcessThreads::waitUntilAtMost(threads, 2000);
-    return code;
+    return run(args);
 }
