@@ -31,6 +31,7 @@ QByteArray ChunkBufferPool::take(int size)
 {
     {
         std::lock_guard<std::mutex> locker(m_lock);
+        m_keeping = true;
         auto best = m_buffers.end();
         for (auto it = m_buffers.begin(); it != m_buffers.end(); ++it) {
             // Not one of twice the size: a small channel would hold memory a
@@ -73,7 +74,7 @@ void ChunkBufferPool::giveBack(QByteArray &&buffer)
     qint64 kept = buffer.capacity();
     for (const QByteArray &other : m_buffers)
         kept += other.capacity();
-    if (int(m_buffers.size()) >= kMaxBuffers || kept > kMaxBytes)
+    if (!m_keeping || int(m_buffers.size()) >= kMaxBuffers || kept > kMaxBytes)
         return;
     m_buffers.push_back(std::move(buffer));
 }
@@ -83,6 +84,7 @@ void ChunkBufferPool::clear()
     std::vector<QByteArray> gone;
     std::lock_guard<std::mutex> locker(m_lock);
     gone.swap(m_buffers);
+    m_keeping = false;
 }
 
 int ChunkBufferPool::buffersKept() const

@@ -36,7 +36,8 @@ public:
     // Wraps a finished chunk for the host; its buffer comes back here when
     // the last reference to it goes.
     QSharedPointer<QByteArray> share(QByteArray &&chunk);
-    // Frees every kept buffer.
+    // Frees every kept buffer, and keeps none of those that come back until
+    // the next take(): a closed device holds no chunk memory.
     void clear();
     int buffersKept() const;
 
@@ -46,4 +47,5 @@ private:
 
     mutable std::mutex m_lock;
     std::vector<QByteArray> m_buffers; // at most kMaxBuffers
+    bool m_keeping = true;             // false from clear() to the next take()
 };

@@ -179,6 +179,11 @@ private Q_SLOTS:
         QCOMPARE(third.data->constData(), memory);
         QCOMPARE(*third.data, half + QByteArray(half.size(), 'd'));
         QCOMPARE(kept, half + QByteArray(half.size(), 'b'));
+        // A chunk the host lets go after the device closed is not kept.
+        ChannelData late = transfer(40, 'e');
+        pool->clear();
+        late = ChannelData();
+        QCOMPARE(pool->buffersKept(), 0);
     }
 
     // Slices of a transfer that never ended go, whether joined in a run or
