@@ -105,14 +105,15 @@ int main(int argc, char **argv)
     // Reading a plug-in and recording need no display: only gui, which shows
     // widgets, gets a QApplication. A screenshot (or the help) needs no
     // display either; without one, it is rendered offscreen.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
     std::unique_ptr<QCoreApplication> application;
     // QApplication takes options of its own out of the command line
     // ("-plugin", "-style" ...), and --plugin is ours: it gets none of it.
     int qtArgc = 1;
     if (argc > 1 && std::strcmp(argv[1], "gui") == 0) {
-        QStringList guiArgs;
-        for (int i = 2; i < argc; ++i)
-            guiArgs << QString::fromLocal8Bit(argv[i]);
+        const QStringList guiArgs = args.mid(1);
         const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
             && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
         if (noDisplay) {
@@ -133,8 +134,5 @@ int main(int argc, char **argv)
     } else {
         application = std::make_unique<QCoreApplication>(argc, argv);
     }
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
     return run(args);
 }
