@@ -29,7 +29,6 @@ public:
     struct Chunk
     {
         int channel;
-        int token;
         int samples;
         float minimum; // of a float chunk, else 0
         float peak;    // largest magnitude of a float chunk, else 0
@@ -60,7 +59,7 @@ private Q_SLOTS:
         QVERIFY2(!again, "a token was handed out twice");
         const bool isFloat = chunk.dataType == ChannelData::DataTypeFloat;
         const int samples = chunk.data->size() / (isFloat ? 4 : 1);
-        Chunk c{channel, token, samples, 0.0f, 0.0f, chunk.startTime};
+        Chunk c{channel, samples, 0.0f, 0.0f, chunk.startTime};
         if (isFloat && samples > 0) {
             const auto *v = reinterpret_cast<const float *>(chunk.data->constData());
             c.minimum = *std::min_element(v, v + samples);

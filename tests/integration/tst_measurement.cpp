@@ -148,13 +148,10 @@ private Q_SLOTS:
 
         QHash<int, int> samples{{1021, tvSamples}}; // per chunk of a channel, the same for every detector
         for (int d = 0; d < detectors; ++d) {
-            QSet<QPair<int, int>> tokens;
             QHash<int, double> lastStart;
             int shot = 0;
             for (const ChunkTaker::Chunk &c : qAsConst(takers[d]->chunks)) {
                 const QString where = QStringLiteral("detector %1 channel %2").arg(d).arg(c.channel);
-                QVERIFY(!tokens.contains({c.channel, c.token}));
-                tokens.insert({c.channel, c.token});
                 // Each channel's chunks whole and in the order the detector recorded them.
                 QVERIFY2(c.start > lastStart.value(c.channel, -1.0), qPrintable(where));
                 lastStart.insert(c.channel, c.start);
@@ -176,7 +173,7 @@ private Q_SLOTS:
                 else
                     QVERIFY2(c.peak < 1.05f * highest, qPrintable(peak));
             }
-            QVERIFY(tokens.size() >= 2);
+            QVERIFY(takers[d]->chunks.size() >= 2);
             QCOMPARE(stops[d], QList<int>{0});
             QCOMPARE(sims[d].lostFrames(), 0);
         }
