@@ -260,8 +260,9 @@ private Q_SLOTS:
             for (int round = 0; round < rounds; ++round) {
                 available.acquire();
                 const ChannelData data = creator.takeToken(tokens[round]);
-                if (!data.data || *data.data != block(round) + block(round + 1)
-                    || !creator.takeToken(tokens[round]).isEmpty())
+                // Taking it again is not checked here: the freed token may
+                // already belong to the next round's chunk.
+                if (!data.data || *data.data != block(round) + block(round + 1))
                     ++bad;
                 creator.statusText();
             }

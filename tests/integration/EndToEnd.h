@@ -54,9 +54,8 @@ private Q_SLOTS:
         const ChannelData chunk = m_device->takeChannelData(channel, token, &ok);
         QVERIFY(ok);
         QCOMPARE(chunk.channelId, channel);
-        bool again = true;
-        m_device->takeChannelData(channel, token, &again);
-        QVERIFY2(!again, "a token was handed out twice");
+        // No second take here: once taken, the token is free, and the device
+        // thread may already have given it to the channel's next chunk.
         const bool isFloat = chunk.dataType == ChannelData::DataTypeFloat;
         const int samples = chunk.data->size() / (isFloat ? 4 : 1);
         Chunk c{channel, samples, 0.0f, 0.0f, chunk.startTime};

@@ -158,10 +158,6 @@ private:
         }
         if (chunk.channelId != a.channel)
             breach(QStringLiteral("chunk announced for %1 came as %2").arg(a.channel).arg(chunk.channelId));
-        bool again = true;
-        m_device->takeChannelData(a.channel, a.token, &again);
-        if (again)
-            breach(QStringLiteral("token %1 taken twice").arg(a.token));
         // A chunk of a measurement holds nothing recorded before its start();
         // the analysis may move its start back by a filter delay.
         if (a.measurementStart >= 0 && chunk.startTime < a.measurementStart - 0.05)
