@@ -13,8 +13,6 @@
 #include <QTextStream>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 
 static QString usage()
@@ -112,7 +110,8 @@ int main(int argc, char **argv)
     // QApplication takes options of its own out of the command line
     // ("-plugin", "-style" ...), and --plugin is ours: it gets none of it.
     int qtArgc = 1;
-    if (argc > 1 && std::strcmp(argv[1], "gui") == 0) {
+    const QString command = args.value(0);
+    if (command == QLatin1String("gui")) {
         const QStringList guiArgs = args.mid(1);
         const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
             && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
@@ -126,7 +125,7 @@ int main(int argc, char **argv)
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
         application = std::make_unique<QApplication>(qtArgc, argv);
-    } else if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
+    } else if (command == QLatin1String("report")) {
         // The figures are Qwt widgets rendered into the PDF, never shown.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
